@@ -48,8 +48,12 @@ DialectLine ParseDialectLine(const std::string& raw) {
     }
     if (line.label.empty()) throw LoweringError("empty label");
     if (rest.empty()) return line;
+    std::string first = word;
     SplitWord(rest, word, rest);
-    if (word[0] != '.' && !IsMnemonic(word)) throw LoweringError("unknown instruction \"" + word + "\"");
+    if (word[0] != '.' && !IsMnemonic(word)) {
+      if (first.back() == ':') throw LoweringError("unknown instruction \"" + word + "\"");
+      throw LoweringError("neither \"" + first + "\" nor \"" + word + "\" is an instruction");
+    }
   }
   line.word = word;
   line.operands = rest;

@@ -39,7 +39,7 @@ bool IsCommentDirective(const std::string& word) {
 struct Routine {
   int first = 0, last = 0;
   std::string returns;  // operand of ".RETURNS", empty when none
-  std::set<std::string> labels;
+  std::string entry;  // first label
 };
 
 class Lowerer {
@@ -113,7 +113,7 @@ class Lowerer {
           out_.mainLabel = l.label;
           pendingMain = false;
         }
-        if (current) current->labels.insert(key);
+        if (current && current->entry.empty()) current->entry = key;
         if (!out_.lines[i].runtime) programLabels.insert(key);
         labelLine_[key].push_back(index);
       }
@@ -132,13 +132,10 @@ class Lowerer {
         current.reset();
       }
     }
-    // A runtime routine whose labels the program defines itself is left out.
+    // A runtime routine whose entry the program defines itself is left out.
     skipped_.assign(parsed_.size(), false);
     for (const Routine& r : routines) {
-      if (!out_.lines[r.first].runtime || r.labels.empty()) continue;
-      bool all = true;
-      for (const std::string& lab : r.labels) all = all && programLabels.count(lab);
-      if (!all) continue;
+      if (!out_.lines[r.first].runtime || !programLabels.count(r.entry)) continue;
       for (int i = r.first; i <= r.last; ++i) skipped_[i] = true;
     }
     for (auto& [name, lines] : labelLine_) {
