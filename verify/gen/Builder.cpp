@@ -1,5 +1,6 @@
 #include "verify/gen/Builder.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace korvid::verify::gen {
@@ -11,7 +12,20 @@ std::uint64_t Rng::Next() {
   return z ^ (z >> 31);
 }
 
+void Builder::Observe() {
+  std::vector<std::string> done;
+  for (const std::string& v : stored) {
+    if (std::find(done.begin(), done.end(), v) != done.end()) continue;
+    done.push_back(v);
+    Op("LDS", "R16," + v);
+    Op("OUT", "PORTD,R16");
+  }
+  stored.clear();
+}
+
 void Builder::Op(const std::string& mnemonic, const std::string& operands) {
+  if (mnemonic == "STS") stored.push_back(operands.substr(0, operands.find(',')));
+  if (mnemonic == "RCALL") called.push_back(operands);
   std::string text = "        " + mnemonic;
   if (!operands.empty()) text += std::string(mnemonic.size() < 8 ? 8 - mnemonic.size() : 1, ' ') + operands;
   lines.push_back(text);

@@ -43,7 +43,13 @@ class Builder {
   int sourceLine = 1;
   int mainLocals = 4;                       // bytes of main's frame: Y+0 .. Y+3
 
+  std::vector<std::string> stored;           // STS targets since the last Observe()
+  std::vector<std::string> called;           // RCALL targets so far
+
   void Line(const std::string& text) { lines.push_back(text); }
+  // Sends every variable stored since the last call out of PORTD, so that each block's
+  // effect reaches I/O even when a later block overwrites the variable.
+  void Observe();
   void Op(const std::string& mnemonic, const std::string& operands = "");
   void Label(const std::string& name) { lines.push_back(name + ":"); }
   std::string NewLabel(const std::string& stem);

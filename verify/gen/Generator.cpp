@@ -39,6 +39,7 @@ void Header(Builder& b, std::uint64_t seed) {
   Declare(b, "_FRAMEPTR", 0x1C, "var data word");
   Declare(b, "PORTB", 0x05, "var pdata byte volatile");
   Declare(b, "PORTC", 0x08, "var pdata byte volatile");
+  Declare(b, "PORTD", 0x0B, "var pdata byte volatile");
   Declare(b, "GPIOR0", 0x1E, "var pdata byte volatile");
   unsigned a = 0x200;
   for (int i = 0; i < 8; ++i, ++a) {
@@ -80,6 +81,7 @@ void Main(Builder& b, const GenOptions& options) {
         b.Op("LDI", "R16," + b.Imm());
         b.Op("STS", v.name + (i ? "+" + std::to_string(i) : "") + ",R16");
       }
+  b.Observe();
   int total = 0;
   for (const Idiom& idiom : Idioms()) total += idiom.weight;
   for (int i = 0; i < options.blocks; ++i) {
@@ -89,16 +91,22 @@ void Main(Builder& b, const GenOptions& options) {
       b.Marker();
       if (b.rng.Chance(8)) b.Directive();
       idiom.emit(b);
+      b.Observe();
       break;
     }
   }
+  b.Marker();
+  CallRemaining(b);
+  b.Observe();
   // Everything computed goes out of the port; main returns w0.
   b.Marker();
   b.Op("CLR", "R16");
-  for (const Variable& v : b.bytes) {
-    b.Op("LDS", "R17," + v.name);
-    b.Op("ADD", "R16,R17");
-  }
+  for (const auto& vars : {b.bytes, b.words, b.longs, std::vector<Variable>{b.buffer}})
+    for (const Variable& v : vars)
+      for (int i = 0; i < v.size; ++i) {
+        b.Op("LDS", "R17," + v.name + (i ? "+" + std::to_string(i) : ""));
+        b.Op(i % 2 ? "EOR" : "ADD", "R16,R17");
+      }
   b.Op("OUT", "PORTB,R16");
   b.Op("LDS", "R16,w0");
   b.Op("LDS", "R17,w0+1");

@@ -1,6 +1,8 @@
 // Control-flow idioms: calls, skips, flags, jump tables, sleep waits.
 #include "verify/gen/Idioms.h"
 
+#include <algorithm>
+
 namespace korvid::verify::gen {
 
 void CallFunction(Builder& b) {
@@ -287,6 +289,35 @@ void LoopTwoEntries(Builder& b) {
   b.Op("RJMP", head);
   b.Label(out);
   b.Op("STS", b.AnyByte().name + ",R17");
+}
+
+void CallRemaining(Builder& b) {
+  auto uncalled = [&b](const std::string& name) {
+    return std::find(b.called.begin(), b.called.end(), name) == b.called.end();
+  };
+  for (const std::string& p : b.procedures)
+    if (uncalled(p)) b.Op("RCALL", p);
+  for (const auto& f : b.functions) {
+    if (!uncalled(f.name)) continue;
+    for (int i = 0; i < f.params; ++i) {
+      b.Op("LDS", "R16," + b.AnyByte().name);
+      b.Op("ST", "-Y,R16");
+    }
+    b.Op("RCALL", f.name);
+    b.Op("STS", b.AnyByte().name + ",R17");
+  }
+  for (const std::string& w : b.pointerWriters) {
+    if (!uncalled(w)) continue;
+    b.Op("LDI", "R30," + Lo("buf+1"));
+    b.Op("LDI", "R31," + Hi("buf+1"));
+    b.Op("RCALL", w);
+  }
+  for (const std::string& w : b.slotWriters) {
+    if (!uncalled(w)) continue;
+    b.Op("RCALL", w);
+    b.Op("LDD", "R16,Y+2");
+    b.Op("STS", b.AnyByte().name + ",R16");
+  }
 }
 
 }  // namespace korvid::verify::gen
