@@ -1,0 +1,49 @@
+#include "analysis/LineAnalysis.h"
+
+#include <thread>
+
+#include "source/LineList.h"
+
+namespace korvid {
+
+namespace {
+constexpr int kProgressStride = 1024;
+}
+
+void AnalyseAll(TLineList& lines) {
+  lines.StatusText = "Analysing...";
+  lines.DisplayChanged = true;
+  lines.StartParse();
+  for (int i = 0; i < lines.Count(); ++i) {
+    while (!lines.IsParsed(i)) {
+      if (lines.Aborted) {
+        lines.FinishParse();
+        return;
+      }
+      std::this_thread::yield();
+    }
+    AnalyseLine(lines, i);
+    lines.Line(i)->LineIndex = i;
+    lines.ProgressIndex = i;
+    if (i % kProgressStride == 0) {
+      lines.DisplayChanged = true;
+      lines.ProcessMessages();
+    }
+  }
+  lines.FinishParse();
+}
+
+void AnalyseLine(TLineList& lines, int index) {
+  TLine& line = *lines.Line(index);
+  line.Op1 = line.Operands;
+  lines.CodeSize += line.Size;
+  lines.DataBytes += line.DataSize;
+}
+
+void UnlinkLine(TLineList& lines, int index) {
+  TLine& line = *lines.Line(index);
+  lines.CodeSize -= line.Size;
+  lines.DataBytes -= line.DataSize;
+}
+
+}  // namespace korvid
