@@ -76,11 +76,10 @@ TRunMode ModeFromSwitch(std::string_view modeSwitch) {
 }
 
 int RunCommandLine(const std::string& input, const std::string& modeSwitch) {
-  TErrorFile errors;
-  std::string asmName = ResolveInput(input, errors);
+  TLineList lines;
+  std::string asmName = ResolveInput(input, lines.Errors);
   if (asmName.empty()) return kExitFailed;
   TRunMode mode = ModeFromSwitch(modeSwitch);
-  TLineList lines;
   lines.Interactive = false;
   TProgressDisplay progress(lines, mode.WindowVisible);
   ApplyMode(lines, mode);
@@ -127,10 +126,9 @@ int RunInteractive(std::istream& in, std::ostream& prompts) {
     prompts << "cancelled; nothing written\n";
     return kExitSuccess;
   }
-  TErrorFile errors;
-  std::string asmName = ResolveInput(input, errors);
-  if (asmName.empty()) return kExitFailed;
   TLineList lines;
+  std::string asmName = ResolveInput(input, lines.Errors);
+  if (asmName.empty()) return kExitFailed;
   lines.Interactive = true;
   TProgressDisplay progress(lines, true);
   if (!Load(lines, asmName)) return kExitFailed;

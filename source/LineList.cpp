@@ -218,10 +218,23 @@ void TLineList::DeleteLine(int index) {
   ++Generation;
 }
 
-void TLineList::ReportAbort(int /*index*/, const std::string& message) {
+void TLineList::ReportAbort(int index, const std::string& message) {
   if (Aborted) return;
   Aborted = true;
-  AbortMessage = message;
+  const TLine* line = Line(index);
+  int sourceLine = 1;
+  std::string sourceFile;
+  if (line != nullptr) {
+    sourceFile = line->SrcFile;
+    try {
+      std::size_t used = 0;
+      sourceLine = std::stoi(line->SrcLineNo, &used);
+      if (used != line->SrcLineNo.size()) sourceLine = 1;
+    } catch (const std::exception&) {
+      sourceLine = 1;
+    }
+  }
+  Errors.WriteError(message, sourceFile, sourceLine, 1);
 }
 
 int TLineList::NextCodeLine(int index, bool passLabels, bool stopAtFrame, bool stopAtLoop, bool stopAtBlock) const {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/ProjectFile.h"
 #include "diagnostics/WorkerPool.h"
 #include "source/Line.h"
 #include "source/TextFile.h"
@@ -82,7 +83,8 @@ class TLineList {
   std::string ScopePrefix = "%";
   // Read by the parse workers, so it is atomic; it only ever goes from false to true.
   std::atomic<bool> Aborted = false;
-  std::string AbortMessage;
+  // The compiler's error file, where warnings and the first abort message go.
+  TErrorFile Errors;
   std::string FileName;
   bool Interactive = false;
   // Bumped by every edit, so search marks made before an edit can be told apart.
