@@ -23,7 +23,9 @@ void AnalyseAll(TLineList& lines) {
       std::this_thread::yield();
     }
     AnalyseLine(lines, i);
-    lines.Line(i)->LineIndex = i;
+    TLine& line = *lines.Line(i);
+    line.LineIndex = i;
+    if (!line.LabelName.empty()) lines.Labels.Define(line.LabelName).LineIndex = i;
     lines.ProgressIndex = i;
     if (i % kProgressStride == 0) {
       lines.DisplayChanged = true;
@@ -36,12 +38,14 @@ void AnalyseAll(TLineList& lines) {
 void AnalyseLine(TLineList& lines, int index) {
   TLine& line = *lines.Line(index);
   line.Op1 = line.Operands;
+  if (line.IsLabelLine()) lines.Labels.Define(line.LabelName);
   lines.CodeSize += line.Size;
   lines.DataBytes += line.DataSize;
 }
 
 void UnlinkLine(TLineList& lines, int index) {
   TLine& line = *lines.Line(index);
+  if (line.IsLabelLine()) lines.Labels.Remove(line.LabelName);
   lines.CodeSize -= line.Size;
   lines.DataBytes -= line.DataSize;
 }

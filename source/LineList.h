@@ -13,6 +13,7 @@
 
 #include "app/ProjectFile.h"
 #include "diagnostics/WorkerPool.h"
+#include "source/Labels.h"
 #include "source/Line.h"
 #include "source/TextFile.h"
 
@@ -67,6 +68,9 @@ class TLineList {
   }
 
   TParallel Parallel;
+  TASMLabelList Labels;
+  // Labels named by the entry directives, used as data.
+  TASMLabelList DataLabels;
   std::int32_t CodeSize = 0;
   std::int32_t OriginalSize = 0;
   bool OptimiseEnabled = true;
