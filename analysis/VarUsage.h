@@ -4,17 +4,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "analysis/UsageBits.h"
+
 namespace korvid {
 
 struct TVar;
 
-using TUsageSet = std::uint32_t;
-
-inline constexpr TUsageSet uWrite = 1;
-inline constexpr TUsageSet uModify = 2;
-inline constexpr TUsageSet uRead = 4;
-inline constexpr TUsageSet uPush = 8;
-inline constexpr TUsageSet uPop = 16;
 // Transient marks of the passes, bits 5 to 21.
 inline constexpr TUsageSet uMarkMask = 0x3FFFE0;
 
