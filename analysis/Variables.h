@@ -40,6 +40,8 @@ struct TVar {
   std::uint8_t LiveMode = 2;
   std::int32_t RefCount = 0;
   bool AfterStartCode = false;
+  // The variable may be reached through a pointer.
+  bool AddressTaken = false;
 
   bool HasName(std::string_view name) const;
 };

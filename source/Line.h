@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "analysis/VarUsage.h"
 #include "source/LineTypes.h"
@@ -59,6 +60,14 @@ struct TLine {
   bool RetHasValue = false;
   std::int32_t PrecedingMarker = 0;
   TFunction* Func = nullptr;
+  // Data and program memory the instruction touches besides named variables.
+  std::uint8_t Memory = 0;
+  // Acts outside registers and memory (sleep, watchdog, flash): never removed.
+  bool SideEffect = false;
+  // Not an instruction the analysis knows: it reads and writes everything.
+  bool UnknownEffect = false;
+  // Operands whose label references this line counted, withdrawn when it changes.
+  std::vector<std::string> LabelRefs;
 
   bool IsCode() const { return Size > 0; }
   bool IsLabelLine() const { return LineType == lt::Label; }

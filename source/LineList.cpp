@@ -135,6 +135,10 @@ void TLineList::InitialiseLine(TLine& line, TLineType type, std::string_view lab
   line.WordOp = false;
   line.IsStore = false;
   line.RetHasValue = false;
+  line.Memory = 0;
+  line.SideEffect = false;
+  line.UnknownEffect = false;
+  line.LabelRefs.clear();
 }
 
 void TLineList::ReplaceLine(int index, std::string text, TLineType type, std::string_view labelName,

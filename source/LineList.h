@@ -2,6 +2,7 @@
 // list owns all state of a run, and its edit operations are the only way the
 // passes change the program: they keep text, line facts and size totals in step.
 #pragma once
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/Variables.h"
 #include "app/ProjectFile.h"
 #include "diagnostics/WorkerPool.h"
 #include "source/Labels.h"
@@ -71,6 +73,18 @@ class TLineList {
   TASMLabelList Labels;
   // Labels named by the entry directives, used as data.
   TASMLabelList DataLabels;
+  tVarList Vars;
+  // The canonical variables of the registers and the status flags (SREG bit order).
+  std::array<TVar*, 32> RegisterVar{};
+  std::array<TVar*, 8> FlagVar{};
+  std::array<bool, 32> RegisterUnreferenced{};
+  // 1 ICALL before ".ENTRY", 2 IJMP before it, 4 ICALL after it, 8 IJMP after it.
+  std::int32_t IndirectFlags = 0;
+  std::int32_t EntryLineIndex = 0;
+  // Lines analysed so far in load order; the rest have no facts yet.
+  std::int32_t AnalysedCount = 0;
+  // The header names a compiler this optimiser does not support: nothing is optimised.
+  bool CompilerUnsupported = false;
   std::int32_t CodeSize = 0;
   std::int32_t OriginalSize = 0;
   bool OptimiseEnabled = true;
