@@ -24,7 +24,7 @@ TVar* IoVariable(TLineList& lines, std::int64_t address) {
 }
 
 // The value of an operand naming a variable is its address; otherwise the expression's value.
-std::optional<std::int64_t> OperandValue(TLineList& lines, const std::string& text, TVar* var) {
+std::optional<std::int64_t> OperandValue(const std::string& text, TVar* var) {
   if (var != nullptr && var->Address != -1) return var->Address;
   TValue value = Evaluate(text);
   if (value.Known) return value.Value;
@@ -52,11 +52,11 @@ TResolvedOperand Resolve(TLineList& lines, TLine& line, const TOperandRole& role
     }
     case OperandKind::Io:
       out.Var = lines.Vars.FindOrCreate(text, vk::PData);
-      out.Value = OperandValue(lines, text, out.Var);
+      out.Value = OperandValue(text, out.Var);
       break;
     case OperandKind::Data:
       out.Var = lines.Vars.FindOrCreate(text, vk::Unknown);
-      out.Value = OperandValue(lines, text, out.Var);
+      out.Value = OperandValue(text, out.Var);
       CountLabelRef(lines, line, text);
       break;
     case OperandKind::Label:
