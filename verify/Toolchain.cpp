@@ -1,0 +1,152 @@
+#include "verify/Toolchain.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "verify/Expression.h"
+#include "verify/Text.h"
+
+#if KORVID_HAVE_SIMAVR
+#include <gelf.h>
+#include <libelf.h>
+#endif
+
+namespace korvid::verify {
+namespace {
+
+std::string FindInPath(const std::string& tool) {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path ? path : "/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    std::string candidate = (dir.empty() ? "." : dir) + "/" + tool;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return {};
+}
+
+// Runs a command and returns its exit code; its output goes to `output`.
+int RunCommand(const std::string& command, std::string& output) {
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) output.append(buf, n);
+  int status = ::pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "korvid-verify-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// avr-as names lines of the lowered file; say which dialect line each one came from.
+std::string MapAssemblerMessages(const std::string& messages, const LoweredProgram& program) {
+  std::string result;
+  std::regex located(R"(^[^:]*\.s:(\d+): (Error|Warning): (.*)$)");
+  std::stringstream in(messages);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::smatch m;
+    if (!std::regex_match(line, m, located)) continue;
+    size_t lowered = std::stoul(m[1]) - 1;
+    int index = lowered < program.loweredToDialect.size() ? program.loweredToDialect[lowered] : -1;
+    result += DescribeLine(program, index) + ": " + m[3].str() + "\n";
+  }
+  return result.empty() ? messages : result;
+}
+
+void ReadElf(const std::string& file, Image& image) {
+#if !KORVID_HAVE_SIMAVR
+  (void)file;
+  (void)image;
+  throw MissingToolError("libelf is not installed: install the package libelf-dev");
+#else
+  if (elf_version(EV_CURRENT) == EV_NONE) throw std::runtime_error("libelf is not usable");
+  int fd = ::open(file.c_str(), O_RDONLY);
+  if (fd < 0) throw std::runtime_error("cannot open " + file);
+  Elf* elf = elf_begin(fd, ELF_C_READ, nullptr);
+  size_t names = 0;
+  elf_getshdrstrndx(elf, &names);
+  for (Elf_Scn* scn = elf_nextscn(elf, nullptr); scn; scn = elf_nextscn(elf, scn)) {
+    GElf_Shdr sh;
+    gelf_getshdr(scn, &sh);
+    const char* name = elf_strptr(elf, names, sh.sh_name);
+    Elf_Data* data = elf_getdata(scn, nullptr);
+    if (!data) continue;
+    if (name && std::string(name) == ".text" && data->d_buf) {
+      auto* bytes = static_cast<const std::uint8_t*>(data->d_buf);
+      image.flash.assign(bytes, bytes + data->d_size);
+    } else if (sh.sh_type == SHT_SYMTAB) {
+      size_t count = sh.sh_entsize ? sh.sh_size / sh.sh_entsize : 0;
+      for (size_t i = 0; i < count; ++i) {
+        GElf_Sym sym;
+        gelf_getsym(data, static_cast<int>(i), &sym);
+        const char* s = elf_strptr(elf, sh.sh_link, sym.st_name);
+        int line = 0;
+        if (s && ParseLineSymbol(s, line)) image.addressToLine[static_cast<std::uint32_t>(sym.st_value)] = line;
+      }
+    }
+  }
+  elf_end(elf);
+  ::close(fd);
+#endif
+}
+
+}  // namespace
+
+int Image::LineAt(std::uint32_t pc) const {
+  auto it = addressToLine.upper_bound(pc);
+  if (it == addressToLine.begin()) return -1;
+  return std::prev(it)->second;
+}
+
+void RequireToolchain() {
+  if (FindInPath("avr-as").empty() || FindInPath("avr-ld").empty())
+    throw MissingToolError("the AVR assembler is not installed: install the package binutils-avr");
+}
+
+Image Assemble(const LoweredProgram& program, const Mcu& mcu) {
+  RequireToolchain();
+  TempDir dir;
+  {
+    std::ofstream out(dir.File("p.s"));
+    out << program.assembly;
+  }
+  std::string output;
+  if (RunCommand("avr-as -mmcu=" + mcu.name + " -o " + dir.File("p.o") + " " + dir.File("p.s"), output) != 0)
+    throw LoweringError("the assembler rejects the program:\n" + MapAssemblerMessages(output, program));
+  output.clear();
+  if (RunCommand("avr-ld -m " + mcu.ldEmulation + " -o " + dir.File("p.elf") + " " + dir.File("p.o"), output) != 0)
+    throw LoweringError("the linker rejects the program:\n" + output);
+  Image image;
+  ReadElf(dir.File("p.elf"), image);
+  if (image.flash.empty()) throw LoweringError("the program assembles to no code");
+  return image;
+}
+
+}  // namespace korvid::verify

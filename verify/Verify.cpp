@@ -1,0 +1,195 @@
+#include "verify/Verify.h"
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "verify/Expression.h"
+#include "verify/Lowering.h"
+#include "verify/Simulator.h"
+#include "verify/Text.h"
+#include "verify/Toolchain.h"
+
+namespace korvid::verify {
+namespace {
+
+using Verdict = VerifyResult::Verdict;
+
+struct Program {
+  const char* role;  // "original" or "optimised"
+  LoweredProgram lowered;
+  Image image;
+  Observation run;
+};
+
+std::string Where(const Program& p, std::uint32_t pc) {
+  return DescribeLine(p.lowered, p.image.LineAt(pc));
+}
+
+VerifyResult Result(Verdict verdict, std::string message) {
+  VerifyResult r;
+  r.verdict = verdict;
+  r.message = std::move(message);
+  return r;
+}
+
+std::string EndText(const Program& p) {
+  switch (p.run.end) {
+    case Observation::End::Finished: return "ended";
+    case Observation::End::BudgetExceeded:
+      return "did not end within " + std::to_string(p.run.cycles - 1) + " cycles (last at " + Where(p, p.run.pc) + ")";
+    case Observation::End::Crashed: return "crashed at " + Where(p, p.run.pc);
+  }
+  return "?";
+}
+
+std::string DescribeWrite(const Program& p, const IoWrite& w) {
+  return std::string(p.role) + ": cycle " + std::to_string(w.cycle) + ", I/O " + Hex(w.address - 0x20) +
+         " (data " + Hex(w.address, 4) + ") := " + Hex(w.value) + ", at " + Where(p, w.pc);
+}
+
+std::string CompareWrites(const Program& a, const Program& b) {
+  size_t n = std::min(a.run.writes.size(), b.run.writes.size());
+  for (size_t i = 0; i < n; ++i) {
+    const IoWrite& x = a.run.writes[i];
+    const IoWrite& y = b.run.writes[i];
+    if (x.address != y.address || x.value != y.value)
+      return "I/O write " + std::to_string(i + 1) + " differs\n  " + DescribeWrite(a, x) + "\n  " + DescribeWrite(b, y);
+  }
+  if (a.run.writes.size() == b.run.writes.size()) return {};
+  const Program& longer = a.run.writes.size() > n ? a : b;
+  const Program& shorter = a.run.writes.size() > n ? b : a;
+  return "the " + std::string(shorter.role) + " program makes only " + std::to_string(n) + " I/O writes\n  " +
+         DescribeWrite(longer, longer.run.writes[n]);
+}
+
+std::string DescribeChange(const Program& p, const Mcu& mcu, const VerifyOptions& options, unsigned address) {
+  std::string s = std::string(p.role) + ": " + Hex(p.run.data[address]);
+  LastChange c = FindLastChange(p.image, mcu, options.budget, address);
+  if (c.found) s += ", last written at cycle " + std::to_string(c.cycle) + " by " + Where(p, c.pc);
+  else s += ", never written";
+  return s;
+}
+
+std::string CompareState(const Program& a, const Program& b, const Mcu& mcu, const VerifyOptions& options) {
+  for (unsigned addr = mcu.ramStart; addr < mcu.RuntimeAreaStart(); ++addr) {
+    if (a.run.data[addr] == b.run.data[addr]) continue;
+    return "RAM " + Hex(addr, 4) + " differs at the end\n  " + DescribeChange(a, mcu, options, addr) + "\n  " +
+           DescribeChange(b, mcu, options, addr);
+  }
+  std::vector<int> regs = a.lowered.returnRegisters;
+  if (!a.lowered.returnKnown)
+    for (int r = 0; r < 32; ++r) regs.push_back(r);  // an undeclared return size may hand back any register
+  for (int r : regs) {
+    if (a.run.data[r] == b.run.data[r]) continue;
+    return "return register R" + std::to_string(r) + " differs at the end\n  " + DescribeChange(a, mcu, options, r) +
+           "\n  " + DescribeChange(b, mcu, options, r);
+  }
+  return {};
+}
+
+}  // namespace
+
+int ExitCode(const VerifyResult& result) {
+  switch (result.verdict) {
+    case Verdict::Same: return 0;
+    case Verdict::Different: return 1;
+    case Verdict::CouldNotCheck: return 2;
+  }
+  return 2;
+}
+
+VerifyResult VerifyPrograms(const std::string& originalText, const std::string& optimisedText,
+                            const VerifyOptions& options) {
+  const Mcu* mcu = FindMcu(options.mcu);
+  if (!mcu) return Result(Verdict::CouldNotCheck, "unknown MCU " + options.mcu + " (known: " + McuNames() + ")");
+  Program a{"original", {}, {}, {}}, b{"optimised", {}, {}, {}};
+  try {
+    RequireToolchain();
+    for (Program* p : {&a, &b}) {
+      try {
+        p->lowered = Lower(p == &a ? originalText : optimisedText, *mcu);
+        p->image = Assemble(p->lowered, *mcu);
+      } catch (const LoweringError& e) {
+        return Result(Verdict::CouldNotCheck, std::string("the ") + p->role + " program cannot be assembled: " + e.what());
+      }
+      p->run = Simulate(p->image, *mcu, options.budget);
+    }
+  } catch (const MissingToolError& e) {
+    return Result(Verdict::CouldNotCheck, e.what());
+  } catch (const std::exception& e) {
+    return Result(Verdict::CouldNotCheck, e.what());
+  }
+  VerifyResult r;
+  r.originalCycles = a.run.cycles;
+  r.optimisedCycles = b.run.cycles;
+  if (a.run.end != Observation::End::Finished) {
+    r.verdict = Verdict::CouldNotCheck;
+    r.message = "the original program " + EndText(a);
+    return r;
+  }
+  std::string difference;
+  if (b.run.end != Observation::End::Finished) difference = "the optimised program " + EndText(b);
+  if (difference.empty()) difference = CompareWrites(a, b);
+  if (difference.empty()) difference = CompareState(a, b, *mcu, options);
+  r.verdict = difference.empty() ? Verdict::Same : Verdict::Different;
+  r.message = difference.empty() ? "same behaviour (" + std::to_string(a.run.writes.size()) + " I/O writes, " +
+                                       std::to_string(a.run.cycles) + " and " + std::to_string(b.run.cycles) +
+                                       " cycles)"
+                                 : difference;
+  return r;
+}
+
+VerifyResult VerifyProgramFiles(const std::string& originalFile, const std::string& optimisedFile,
+                                const VerifyOptions& options) {
+  std::string texts[2];
+  const std::string* names[2] = {&originalFile, &optimisedFile};
+  for (int i = 0; i < 2; ++i) {
+    std::ifstream in(*names[i], std::ios::binary);
+    if (!in) return Result(Verdict::CouldNotCheck, "cannot read " + *names[i]);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    texts[i] = ss.str();
+  }
+  return VerifyPrograms(texts[0], texts[1], options);
+}
+
+int RunVerifyCommand(int argc, char** argv) {
+  const char* usage = "usage: korvid verify ORIGINAL OPTIMISED [--mcu NAME] [--budget CYCLES]\n";
+  VerifyOptions options;
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if ((arg == "--mcu" || arg == "--budget") && i + 1 < argc) {
+      std::string value = argv[++i];
+      if (arg == "--mcu") {
+        options.mcu = value;
+      } else {
+        try {
+          options.budget = std::stoull(value);
+        } catch (const std::exception&) {
+          std::cerr << "bad cycle budget " << value << "\n" << usage;
+          return 2;
+        }
+      }
+    } else if (arg == "-h" || arg == "--help") {
+      std::cout << usage;
+      return 0;
+    } else if (!arg.empty() && arg[0] == '-') {
+      std::cerr << "unknown option " << arg << "\n" << usage;
+      return 2;
+    } else {
+      files.push_back(arg);
+    }
+  }
+  if (files.size() != 2) {
+    std::cerr << usage;
+    return 2;
+  }
+  VerifyResult r = VerifyProgramFiles(files[0], files[1], options);
+  const char* verdict = r.verdict == Verdict::Same ? "same" : r.verdict == Verdict::Different ? "different" : "could not check";
+  (r.verdict == Verdict::CouldNotCheck ? std::cerr : std::cout) << verdict << ": " << r.message << "\n";
+  return ExitCode(r);
+}
+
+}  // namespace korvid::verify

@@ -1,0 +1,34 @@
+// The check: does an optimised program behave like its original? Both are lowered,
+// assembled and simulated on the same MCU; their I/O writes, final RAM outside the
+// runtime area and the registers the main routine returns are compared.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace korvid::verify {
+
+struct VerifyOptions {
+  std::string mcu = "atmega2560";
+  std::uint64_t budget = 20'000'000;  // cycles
+};
+
+struct VerifyResult {
+  enum class Verdict { Same, Different, CouldNotCheck };
+  Verdict verdict = Verdict::CouldNotCheck;
+  std::string message;  // the first difference, or why the check was not possible
+  std::uint64_t originalCycles = 0, optimisedCycles = 0;
+};
+
+// Exit code of `korvid verify`: 0 same, 1 different, 2 could not check.
+int ExitCode(const VerifyResult& result);
+
+VerifyResult VerifyPrograms(const std::string& originalText, const std::string& optimisedText,
+                            const VerifyOptions& options);
+VerifyResult VerifyProgramFiles(const std::string& originalFile, const std::string& optimisedFile,
+                                const VerifyOptions& options);
+
+// `korvid verify ORIGINAL OPTIMISED [--mcu NAME] [--budget CYCLES]`; argv[0] is the
+// first word after the program name ("verify" or the executable's own name).
+int RunVerifyCommand(int argc, char** argv);
+
+}  // namespace korvid::verify

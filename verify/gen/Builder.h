@@ -1,0 +1,67 @@
+// What the generator's idioms write programs with: a seeded random source, the
+// program's variables and the emitted lines.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace korvid::verify::gen {
+
+// splitmix64: the same program for the same seed on every platform.
+class Rng {
+ public:
+  explicit Rng(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t Next();
+  int Below(int n) { return static_cast<int>(Next() % static_cast<std::uint64_t>(n)); }
+  int Range(int lo, int hi) { return lo + Below(hi - lo + 1); }
+  bool Chance(int percent) { return Below(100) < percent; }
+  template <class T>
+  const T& Pick(const std::vector<T>& v) { return v[static_cast<size_t>(Below(static_cast<int>(v.size())))]; }
+
+ private:
+  std::uint64_t state_;
+};
+
+struct Variable {
+  std::string name;
+  unsigned address;
+  int size;
+};
+
+class Builder {
+ public:
+  explicit Builder(std::uint64_t seed) : rng(seed) {}
+  Rng rng;
+  std::vector<std::string> lines;
+  std::vector<Variable> bytes, words, longs;
+  Variable buffer{"buf", 0, 16};
+  std::vector<std::string> procedures;      // callable with no parameters, frame effect 0
+  struct FrameFunction { std::string name; int params; int returns; };
+  std::vector<FrameFunction> functions;     // parameters on the Y stack, result in R16/R17
+  std::vector<std::string> pointerWriters;  // write the byte Z points at
+  std::vector<std::string> slotWriters;     // store to the caller's frame slot Y+2
+  int sourceLine = 1;
+  int mainLocals = 4;                       // bytes of main's frame: Y+0 .. Y+3
+
+  void Line(const std::string& text) { lines.push_back(text); }
+  void Op(const std::string& mnemonic, const std::string& operands = "");
+  void Label(const std::string& name) { lines.push_back(name + ":"); }
+  std::string NewLabel(const std::string& stem);
+  void Marker();  // a ".LINE" marker for the next source line
+  // An optimiser directive that changes no behaviour.
+  void Directive();
+  const Variable& AnyByte() { return rng.Pick(bytes); }
+  const Variable& AnyWord() { return rng.Pick(words); }
+  std::string Imm() { return std::to_string(rng.Below(256)); }
+  std::string HexImm();
+  // Scratch registers of the idioms; R20/R21 are the ones kept across calls.
+  std::string Scratch() { return "R" + std::to_string(rng.Range(16, 19)); }
+
+ private:
+  int labelCounter_ = 0;
+};
+
+std::string Lo(const std::string& symbol);  // "sym AND 0FFh"
+std::string Hi(const std::string& symbol);  // "sym SHRB 8"
+
+}  // namespace korvid::verify::gen

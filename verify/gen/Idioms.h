@@ -1,0 +1,47 @@
+// The compiler's idioms as program fragments. Each idiom leaves what it computed in
+// memory or on an I/O port, ends, and keeps Y where it found it. To give a new pass's
+// patterns to the soak, write an idiom and list it in Idioms().
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "verify/gen/Builder.h"
+
+namespace korvid::verify::gen {
+
+struct Idiom {
+  const char* name;
+  int weight;
+  std::function<void(Builder&)> emit;
+};
+
+const std::vector<Idiom>& Idioms();
+// Helper routines the idioms call; emitted before main.
+void EmitRoutines(Builder& b);
+
+// Fragments of Idioms.cpp and IdiomsFlow.cpp.
+void Arith8(Builder& b);
+void Arith16(Builder& b);
+void Arith32(Builder& b);
+void BranchChain(Builder& b);
+void CountedLoop(Builder& b);
+void FrameLoop(Builder& b);
+void PointerAccess(Builder& b);
+void WordBytewise(Builder& b);
+void CallFunction(Builder& b);
+void CallProcedure(Builder& b);
+void PointerWriterCall(Builder& b);
+void SlotWriterCall(Builder& b);
+void IoAccess(Builder& b);
+void Skips(Builder& b);
+void FlagsAfterKill(Builder& b);
+void SleepWait(Builder& b);
+void FlagOps(Builder& b);
+void JumpTable(Builder& b);
+void PointerReload(Builder& b);
+void DuplicateLoads(Builder& b);
+void LabelledInstructions(Builder& b);
+void LoopTwoEntries(Builder& b);
+
+}  // namespace korvid::verify::gen

@@ -1,0 +1,105 @@
+// Helper routines: functions with parameters on the Y stack, procedures with early
+// returns, routines that write through a pointer or into the caller's frame.
+#include "verify/gen/Idioms.h"
+
+namespace korvid::verify::gen {
+namespace {
+
+void Begin(Builder& b, const std::string& name, int returns) {
+  b.Line("");
+  b.Line(".FUNC " + name);
+  b.Line(".RETURNS " + std::to_string(returns));
+  b.Label(name);
+  b.Marker();
+}
+
+void End(Builder& b) {
+  b.Op("RET");
+  b.Line(".ENDFUNC");
+}
+
+void FrameFunction(Builder& b, const std::string& name) {
+  int params = b.rng.Range(1, 3), returns = b.rng.Range(1, 2);
+  bool local = b.rng.Chance(40);
+  Begin(b, name, returns);
+  int base = 0;
+  if (local) {
+    b.Op("SBIW", "R28,1");
+    b.Line(".FRAME 1");
+    base = 1;
+  }
+  b.Op("LDD", "R17,Y+" + std::to_string(base));
+  for (int i = 1; i < params; ++i) {
+    b.Op("LDD", "R18,Y+" + std::to_string(base + i));
+    b.Op(b.rng.Pick(std::vector<std::string>{"ADD", "SUB", "EOR", "OR"}), "R17,R18");
+  }
+  if (local) {
+    b.Op("STD", "Y+0,R17");
+    b.Op("LDD", "R16,Y+0");
+    b.Op("SWAP", "R16");
+  } else {
+    b.Op("MOV", "R16,R17");
+    b.Op("COM", "R16");
+  }
+  if (!b.procedures.empty() && b.rng.Chance(30)) {
+    // A nested call: the result is kept on the hardware stack across it.
+    b.Op("PUSH", "R16");
+    b.Op("PUSH", "R17");
+    b.Op("RCALL", b.rng.Pick(b.procedures));
+    b.Op("POP", "R17");
+    b.Op("POP", "R16");
+  }
+  b.Op("ADIW", "R28," + std::to_string(params + base));  // release parameters and locals
+  End(b);
+  b.functions.push_back({name, params, returns});
+}
+
+void Procedure(Builder& b, const std::string& name) {
+  Begin(b, name, 0);
+  const Variable& v = b.AnyByte();
+  b.Op("LDS", "R16," + b.AnyByte().name);
+  switch (b.rng.Below(4)) {
+    case 0: b.Op(b.rng.Chance(50) ? "SBRC" : "SBRS", "R16," + std::to_string(b.rng.Below(8))); b.Op("RET"); break;
+    case 1: b.Op("LDS", "R17," + b.AnyByte().name); b.Op("CPSE", "R16,R17"); b.Op("RET"); break;
+    case 2: b.Op(b.rng.Chance(50) ? "SBIC" : "SBIS", "GPIOR0," + std::to_string(b.rng.Below(8))); b.Op("RET"); break;
+    default: break;
+  }
+  if (!b.procedures.empty() && b.rng.Chance(30)) b.Op("RCALL", b.rng.Pick(b.procedures));
+  // Writes R16 and R20 first: callers may keep them live across a skipped call.
+  b.Op("LDI", "R16," + b.Imm());
+  b.Op("LDI", "R20," + b.Imm());
+  b.Op("LDS", "R17," + v.name);
+  b.Op("ADD", "R17,R16");
+  b.Op("STS", v.name + ",R17");
+  End(b);
+  b.procedures.push_back(name);
+}
+
+void PointerWriter(Builder& b, const std::string& name) {
+  Begin(b, name, 0);
+  b.Op("LD", "R18,Z");
+  b.Op("SUBI", "R18," + b.HexImm());
+  b.Op("ST", "Z,R18");
+  End(b);
+  b.pointerWriters.push_back(name);
+}
+
+void SlotWriter(Builder& b, const std::string& name) {
+  Begin(b, name, 0);
+  b.Op("LDI", "R18," + b.Imm());
+  b.Op("STD", "Y+2,R18");  // the caller's frame slot: the return address is on the hardware stack
+  End(b);
+  b.slotWriters.push_back(name);
+}
+
+}  // namespace
+
+void EmitRoutines(Builder& b) {
+  int procedures = b.rng.Range(2, 4), functions = b.rng.Range(1, 3);
+  for (int i = 0; i < procedures; ++i) Procedure(b, "proc" + std::to_string(i));
+  for (int i = 0; i < functions; ++i) FrameFunction(b, "func" + std::to_string(i));
+  PointerWriter(b, "ptrwrite");
+  SlotWriter(b, "slotwrite");
+}
+
+}  // namespace korvid::verify::gen
