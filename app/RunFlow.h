@@ -1,0 +1,28 @@
+// One run from input to output files: resolve the input, load and analyse it,
+// keep the input as .DSM, optimise, write the program back and the reports.
+#pragma once
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+namespace korvid {
+
+// What the mode switch selects.
+struct TRunMode {
+  bool QuickOpt = false;
+  bool SmartlinkOnly = false;
+  bool WindowVisible = true;
+};
+
+TRunMode ModeFromSwitch(std::string_view modeSwitch);
+
+// Exit statuses of a run.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitAborted = 1;
+inline constexpr int kExitFailed = 2;
+
+int RunCommandLine(const std::string& input, const std::string& modeSwitch);
+// Asks for the input and output files on `in`, prompting on `prompts`.
+int RunInteractive(std::istream& in, std::ostream& prompts);
+
+}  // namespace korvid

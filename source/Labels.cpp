@@ -1,0 +1,132 @@
+#include "source/Labels.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "source/Expressions.h"
+#include "source/LineList.h"
+#include "source/Text.h"
+
+namespace korvid {
+
+bool TNoCaseLess::operator()(std::string_view a, std::string_view b) const {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::toupper(static_cast<unsigned char>(x)) < std::toupper(static_cast<unsigned char>(y));
+  });
+}
+
+std::string LabelSymbolOf(std::string_view operand) {
+  if (Evaluate(operand).Known) return "";
+  std::string symbol(Trim(SplitExpression(operand).Left));
+  if (symbol.empty() || std::isdigit(static_cast<unsigned char>(symbol.front()))) return "";
+  return symbol;
+}
+
+TASMLabel& TASMLabelList::FindOrAdd(std::string_view name) {
+  auto found = Labels.find(name);
+  if (found != Labels.end()) return found->second;
+  return Labels.emplace(std::string(name), TASMLabel{}).first->second;
+}
+
+const TASMLabel* TASMLabelList::Find(std::string_view name) const {
+  auto found = Labels.find(name);
+  return found == Labels.end() ? nullptr : &found->second;
+}
+
+void TASMLabelList::AddRef(std::string_view operand) {
+  std::string symbol = LabelSymbolOf(operand);
+  if (!symbol.empty()) ++FindOrAdd(symbol).RefCount;
+}
+
+void TASMLabelList::ReleaseRef(std::string_view operand) {
+  std::string symbol = LabelSymbolOf(operand);
+  if (!symbol.empty()) --FindOrAdd(symbol).RefCount;
+}
+
+std::int32_t TASMLabelList::RefCountOf(std::string_view name) { return FindOrAdd(name).RefCount; }
+
+void TASMLabelList::Remove(std::string_view name) {
+  auto found = Labels.find(name);
+  if (found != Labels.end()) Labels.erase(found);
+}
+
+bool TASMLabelList::IsLabelRef(std::string_view operand) const {
+  std::string symbol(Trim(SplitExpression(operand).Left));
+  return !symbol.empty() && !std::isdigit(static_cast<unsigned char>(symbol.front())) && Find(symbol) != nullptr;
+}
+
+std::int32_t TASMLabelList::LineOf(std::string_view name, bool& nearby) const {
+  nearby = false;
+  const TASMLabel* label = Find(name);
+  if (label == nullptr) return -1;
+  if (label->LineIndex >= 0) return label->LineIndex;
+  nearby = label->NearLine >= 0;
+  return label->NearLine;
+}
+
+namespace {
+
+bool DefinesLabel(const TLineList& lines, int index, std::string_view name) {
+  const TLine* line = lines.Line(index);
+  return line != nullptr && line->LineType != lt::Comment && EqualsNoCase(line->LabelName, name);
+}
+
+// Finds the line whose analysis-time index is `stored`. Stored indices grow
+// along the list, so the search jumps by the difference between wanted and
+// found index; lines inserted later (index 0) are stepped over.
+int LocateStoredIndex(const TLineList& lines, std::int32_t stored, int& lastProbe) {
+  int lo = 0, hi = lines.Count() - 1;
+  int pos = std::clamp(static_cast<int>(stored), lo, std::max(hi, 0));
+  lastProbe = -1;
+  auto storedAt = [&](int p) { return lines.Line(p) == nullptr ? 0 : lines.Line(p)->LineIndex; };
+  while (lo <= hi) {
+    int p = pos;
+    while (p <= hi && storedAt(p) <= 0) ++p;
+    if (p > hi) {
+      p = pos;
+      while (p >= lo && storedAt(p) <= 0) --p;
+      if (p < lo) break;
+    }
+    lastProbe = p;
+    std::int32_t found = storedAt(p);
+    if (found == stored) return p;
+    if (found < stored) {
+      lo = p + 1;
+    } else {
+      hi = p - 1;
+    }
+    if (lo > hi) break;
+    pos = std::clamp(static_cast<int>(p + (stored - found)), lo, hi);
+  }
+  return -1;
+}
+
+}  // namespace
+
+int FindLabelLine(const TLineList& lines, std::string_view name) {
+  bool nearby = false;
+  std::int32_t stored = lines.Labels.LineOf(name, nearby);
+  if (stored >= 1) {
+    int lastProbe = -1;
+    int pos = LocateStoredIndex(lines, stored, lastProbe);
+    if (pos < 0 && nearby) pos = lastProbe;
+    if (pos >= 0 && !nearby && DefinesLabel(lines, pos, name)) return pos;
+    if (pos >= 0 && nearby) {
+      for (int i = std::min(pos, lines.Count() - 1); i >= 1; --i)
+        if (DefinesLabel(lines, i, name)) return i;
+    }
+  }
+  // The stored position is gone or no longer holds the label: look everywhere.
+  for (int i = 0; i < lines.Count(); ++i)
+    if (DefinesLabel(lines, i, name)) return i;
+  return -1;
+}
+
+void InsertLabel(TLineList& lines, int at, std::string_view name) {
+  std::int32_t following = at < lines.Count() && lines.Line(at) != nullptr ? lines.Line(at)->LineIndex : 0;
+  lines.InsertLine(at);
+  lines.SetLabelLine(at, name);
+  lines.Labels.FindOrAdd(name).NearLine = following;
+}
+
+}  // namespace korvid

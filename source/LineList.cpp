@@ -1,0 +1,288 @@
+#include "source/LineList.h"
+
+#include <array>
+
+#include "analysis/LineAnalysis.h"
+#include "source/Classifier.h"
+#include "source/Errors.h"
+#include "source/Text.h"
+#include "source/TextFile.h"
+
+namespace korvid {
+
+namespace {
+
+constexpr std::size_t kLabelColumns = 24;
+constexpr std::size_t kMnemonicColumns = 10;
+
+// Labels that the run-time system needs whatever the passes think.
+constexpr std::array<std::string_view, 3> kSystemLabels = {"SYSTEM.ENDCODE", "SYSTEM.VectTab", "SYSTEM.ENDPROG"};
+
+using TTypeSet = std::array<bool, lt::Count>;
+
+constexpr TTypeSet MakeTypeSet(std::initializer_list<int> types) {
+  TTypeSet set{};
+  for (int type : types) set[type] = true;
+  return set;
+}
+
+// Lines that emit nothing, stepped over by the forward and backward walks.
+constexpr TTypeSet kSkippedForward = MakeTypeSet(
+    {114, 115, 116, 117, 123, 126, 127, 131, 132, 135, 136, 137, 139, 140, 142, 145, 146, 147, 148, 150, 156, 171});
+constexpr TTypeSet kSkippedBackward =
+    MakeTypeSet({114, 115, 116, 117, 123, 126, 127, 128, 129, 131, 132, 135, 136, 137,
+                 139, 141, 142, 143, 144, 145, 147, 148, 149, 150, 151, 156, 171});
+
+void Pad(std::string& text, std::size_t width, std::size_t fieldLength) {
+  if (fieldLength < width) text.append(width - fieldLength, ' ');
+}
+
+}  // namespace
+
+std::string FormatLine(std::string_view labelName, std::string_view mnemonic, std::string_view operands) {
+  std::string text(labelName);
+  Pad(text, kLabelColumns, labelName.size());
+  text += mnemonic;
+  Pad(text, kMnemonicColumns, mnemonic.size());
+  text += operands;
+  return text;
+}
+
+TLineList::TLineList() = default;
+
+TLineList::~TLineList() {
+  Aborted = true;
+  Parallel.Wait();
+}
+
+bool TLineList::IsParsed(int index) const {
+  const TLine* line = Line(index);
+  return line != nullptr && line->IsParsed();
+}
+
+void TLineList::LoadFromFile(const std::string& fileName) { Load(ReadTextFile(fileName), fileName); }
+
+void TLineList::LoadFromText(const std::string& text, const std::string& fileName) {
+  Load(SplitText(text), fileName);
+}
+
+void TLineList::Load(TTextFile file, const std::string& fileName) {
+  Entries.clear();
+  Entries.reserve(file.Lines.size());
+  for (auto& line : file.Lines) Entries.push_back({std::move(line.Text), nullptr, line.CrLf});
+  FinalBreak = file.FinalBreak;
+  CrLfDominant = file.CrLfDominant;
+  FileName = fileName;
+  LoadTime = std::chrono::system_clock::now();
+  AnalyseAll(*this);
+  OriginalSize = CodeSize;
+}
+
+std::string TLineList::SaveToText() const {
+  TTextFile file;
+  file.FinalBreak = FinalBreak;
+  file.Lines.reserve(Entries.size());
+  for (const auto& entry : Entries) file.Lines.push_back({entry.Text, entry.CrLf});
+  return JoinTextFile(file);
+}
+
+void TLineList::SaveToFile(const std::string& fileName) const { WriteFileAtomically(fileName, SaveToText()); }
+
+void TLineList::StartParse() {
+  for (auto& entry : Entries) entry.Object = std::make_unique<TLine>();
+  Parallel.Run([this](int index) { ParseOne(index); }, 0, Count() - 1);
+}
+
+void TLineList::ParseOne(int index) {
+  if (Aborted) return;
+  TLine& line = *Entries[index].Object;
+  try {
+    TParsedLine parts = ParseLine(Entries[index].Text);
+    InitialiseLine(line, parts.LineType, parts.LabelName, parts.Mnemonic, parts.Operands);
+    line.Comment = std::move(parts.Comment);
+  } catch (...) {
+    // A line that cannot be split stays unknown, which every pass leaves alone.
+    line.LineType = lt::Unknown;
+  }
+  line.Parsed.store(true, std::memory_order_release);
+}
+
+void TLineList::InitialiseLine(TLine& line, TLineType type, std::string_view labelName, std::string_view mnemonic,
+                               std::string_view operands) {
+  line.LineType = type;
+  line.LabelName = std::string(Trim(labelName));
+  line.Mnemonic = std::string(mnemonic);
+  line.Operands = std::string(operands);
+  line.Op1 = line.Operands;
+  line.Op2.clear();
+  line.SymbolName.clear();
+  line.Comment.clear();
+  line.DestVar = nullptr;
+  line.SrcVar = nullptr;
+  line.Usages.Clear();
+  line.FlowKind = 0;
+  line.Value = -1;
+  line.ValueKnown = false;
+  line.Size = 0;
+  line.DataSize = 0;
+  line.PtrMode = 2;
+  line.PtrReg = -1;
+  line.Removed = false;
+  line.BranchMark = false;
+  line.CallMark = false;
+  line.MaybeSkipped = false;
+  line.DefinesDest = false;
+  line.WordOp = false;
+  line.IsStore = false;
+  line.RetHasValue = false;
+  line.Memory = 0;
+  line.SideEffect = false;
+  line.UnknownEffect = false;
+  line.LabelRefs.clear();
+}
+
+void TLineList::ReplaceLine(int index, std::string text, TLineType type, std::string_view labelName,
+                            std::string_view mnemonic, std::string_view operands, TFunction* func, bool copyFunc) {
+  TEntry& entry = Entries[index];
+  entry.Text = std::move(text);
+  ++Generation;
+  if (entry.Object) {
+    UnlinkLine(*this, index);
+    InitialiseLine(*entry.Object, type, labelName, mnemonic, operands);
+    AnalyseLine(*this, index);
+    return;
+  }
+  entry.Object = std::make_unique<TLine>();
+  TLine& line = *entry.Object;
+  line.Func = func;
+  InitialiseLine(line, type, labelName, mnemonic, operands);
+  line.Parsed.store(true, std::memory_order_release);
+  if (index > 0 && Line(index - 1) != nullptr) {
+    const TLine& previous = *Line(index - 1);
+    line.SrcFile = previous.SrcFile;
+    line.SrcLineNo = previous.SrcLineNo;
+    if (copyFunc) line.Func = previous.Func;
+  }
+  AnalyseLine(*this, index);
+}
+
+bool TLineList::SetLine(int index, TLineType type, std::string_view labelName, std::string_view mnemonic,
+                        std::string_view operands, TFunction* func) {
+  std::string text = FormatLine(labelName, mnemonic, operands);
+  bool changed = text != Entries[index].Text;
+  ReplaceLine(index, std::move(text), type, labelName, mnemonic, operands, func, false);
+  return changed;
+}
+
+bool TLineList::SetLineOps(int index, TLineType type, std::string_view labelName, std::string_view mnemonic,
+                           std::string_view op1, std::string_view op2, TFunction* func) {
+  std::string operands(op1);
+  if (!op2.empty()) operands += ", " + std::string(op2);
+  return SetLine(index, type, labelName, mnemonic, operands, func);
+}
+
+void TLineList::SetLabelLine(int index, std::string_view labelName) {
+  ReplaceLine(index, std::string(labelName) + ":", lt::Label, labelName, "", "", nullptr, true);
+}
+
+bool TLineList::RemoveLine(int index) {
+  TLine& line = *Line(index);
+  if (line.IsLabelLine()) {
+    for (std::string_view system : kSystemLabels)
+      if (EqualsNoCase(line.LabelName, system)) return false;
+    if (index > 0 && Line(index - 1) != nullptr && Line(index - 1)->LineType == lt::FUNC) RemoveLine(index - 1);
+  }
+  if (line.LinkedLine >= 1 && index - 1 >= 1) {
+    for (int j = index - 1; j >= 1; --j) {
+      if (Line(j) != nullptr && Line(j)->LineIndex == line.LinkedLine) {
+        SetLine(j, lt::Comment, ";", "", "", nullptr);
+        break;
+      }
+    }
+  }
+  DisplayChanged = true;
+  if (!line.IsLabelLine() && !line.LabelName.empty() && IsInstructionType(line.LineType)) {
+    // An instruction written after its label: the label goes on marking the
+    // same place, so only the instruction disappears.
+    SetLabelLine(index, std::string(line.LabelName));
+    return true;
+  }
+  SetLine(index, lt::Comment, ";", "", "", nullptr);
+  line.Removed = true;
+  return true;
+}
+
+void TLineList::InsertLine(int index) {
+  Entries.insert(Entries.begin() + index, TEntry{"", nullptr, CrLfDominant});
+  ++Generation;
+}
+
+void TLineList::DeleteLine(int index) {
+  Entries.erase(Entries.begin() + index);
+  ++Generation;
+}
+
+void TLineList::ReportAbort(int index, const std::string& message) {
+  if (Aborted) return;
+  Aborted = true;
+  const TLine* line = Line(index);
+  int sourceLine = 1;
+  std::string sourceFile;
+  if (line != nullptr) {
+    sourceFile = line->SrcFile;
+    try {
+      std::size_t used = 0;
+      sourceLine = std::stoi(line->SrcLineNo, &used);
+      if (used != line->SrcLineNo.size()) sourceLine = 1;
+    } catch (const std::exception&) {
+      sourceLine = 1;
+    }
+  }
+  Errors.WriteError(message, sourceFile, sourceLine, 1);
+}
+
+int TLineList::NextCodeLine(int index, bool passLabels, bool stopAtFrame, bool stopAtLoop, bool stopAtBlock) const {
+  for (int i = index + 1; i < Count(); ++i) {
+    const TLine* line = Line(i);
+    if (line == nullptr) return Count();
+    TLineType type = line->LineType;
+    bool stepOver = kSkippedForward[type] || (type == lt::Label && passLabels) || (type == lt::FRAME && !stopAtFrame) ||
+                    ((type == lt::LOOP || type == lt::ENDLOOP) && !stopAtLoop) ||
+                    ((type == lt::BLOCK || type == lt::ENDBLOCK) && !stopAtBlock);
+    if (!stepOver) return i;
+  }
+  return Count();
+}
+
+int TLineList::PrevCodeLine(int index, bool passLineMarks, bool passLabels) const {
+  if (index - 1 < 1) return index - 1;
+  int i = index - 1;
+  for (; i > 0; --i) {
+    const TLine* line = Line(i);
+    if (line == nullptr) return i;
+    TLineType type = line->LineType;
+    bool stepOver =
+        kSkippedBackward[type] || (type == lt::Label && passLabels) || (type == lt::LINE && passLineMarks);
+    if (!stepOver) return i;
+  }
+  return 0;
+}
+
+bool TLineList::SameInstruction(int i, int j) const {
+  const TLine& a = *Line(i);
+  const TLine& b = *Line(j);
+  return a.LineType == b.LineType && EqualsNoCase(a.Op1, b.Op1) && EqualsNoCase(a.Op2, b.Op2);
+}
+
+void TLineList::ResetAllMarks() {
+  for (auto& entry : Entries)
+    if (entry.Object) entry.Object->Usages.ResetMarks();
+  ++Generation;
+}
+
+void TLineList::ClearCallMarks() {
+  for (auto& entry : Entries)
+    if (entry.Object) entry.Object->CallMark = false;
+}
+
+}  // namespace korvid

@@ -1,0 +1,17 @@
+// Small text helpers shared by the source model: the program compares names
+// without regard to case and trims blanks and control characters.
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace korvid {
+
+inline bool IsBlankChar(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+std::string_view Trim(std::string_view text);
+std::string UpperCase(std::string_view text);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+bool EndsWithNoCase(std::string_view text, std::string_view suffix);
+
+}  // namespace korvid
