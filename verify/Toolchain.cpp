@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "verify/Expression.h"
@@ -66,16 +65,23 @@ class TempDir {
 
 // avr-as names lines of the lowered file; say which dialect line each one came from.
 std::string MapAssemblerMessages(const std::string& messages, const LoweredProgram& program) {
+  // Lines look like "/tmp/.../p.s:12: Error: constant out of 8-bit range: 1000".
   std::string result;
-  std::regex located(R"(^[^:]*\.s:(\d+): (Error|Warning): (.*)$)");
   std::stringstream in(messages);
   std::string line;
   while (std::getline(in, line)) {
-    std::smatch m;
-    if (!std::regex_match(line, m, located)) continue;
-    size_t lowered = std::stoul(m[1]) - 1;
+    size_t file = line.find(".s:");
+    if (file == std::string::npos) continue;
+    size_t number = file + 3, end = line.find(':', number);
+    if (end == std::string::npos || end == number ||
+        line.substr(number, end - number).find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    size_t lowered = std::stoul(line.substr(number, end - number)) - 1;
+    std::string text = Trim(line.substr(end + 1));
+    for (const char* kind : {"Error: ", "Warning: "})
+      if (text.rfind(kind, 0) == 0) text = text.substr(std::string(kind).size());
     int index = lowered < program.loweredToDialect.size() ? program.loweredToDialect[lowered] : -1;
-    result += DescribeLine(program, index) + ": " + m[3].str() + "\n";
+    result += DescribeLine(program, index) + ": " + text + "\n";
   }
   return result.empty() ? messages : result;
 }
