@@ -25,7 +25,11 @@ void Builder::Observe() {
 
 void Builder::Op(const std::string& mnemonic, const std::string& operands) {
   if (mnemonic == "STS") stored.push_back(operands.substr(0, operands.find(',')));
-  if (mnemonic == "RCALL") called.push_back(operands);
+  if (mnemonic == "RCALL") {
+    called.push_back(operands);
+    const auto& stores = routineStores[operands];
+    stored.insert(stored.end(), stores.begin(), stores.end());
+  }
   std::string text = "        " + mnemonic;
   if (!operands.empty()) text += std::string(mnemonic.size() < 8 ? 8 - mnemonic.size() : 1, ' ') + operands;
   lines.push_back(text);

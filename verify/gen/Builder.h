@@ -2,6 +2,7 @@
 // program's variables and the emitted lines.
 #pragma once
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,7 @@ class Builder {
 
   std::vector<std::string> stored;           // STS targets since the last Observe()
   std::vector<std::string> called;           // RCALL targets so far
+  std::map<std::string, std::vector<std::string>> routineStores;  // what each helper stores
 
   void Line(const std::string& text) { lines.push_back(text); }
   // Sends every variable stored since the last call out of PORTD, so that each block's

@@ -10,7 +10,7 @@ const std::vector<Idiom>& Idioms() {
   static const std::vector<Idiom> idioms = {
       {"arith8", 6, Arith8},          {"arith16", 5, Arith16},        {"arith32", 2, Arith32},
       {"branches", 4, BranchChain},   {"loop", 3, CountedLoop},       {"frame loop", 2, FrameLoop},
-      {"pointers", 5, PointerAccess}, {"bytewise", 2, WordBytewise},  {"call", 4, CallFunction},
+      {"pointers", 5, PointerAccess}, {"bytewise", 2, WordBytewise}, {"y pointer", 1, YPointer},  {"call", 4, CallFunction},
       {"procedure", 3, CallProcedure}, {"ptr writer", 2, PointerWriterCall}, {"slot writer", 2, SlotWriterCall},
       {"io", 3, IoAccess},            {"skips", 4, Skips},            {"flags", 4, FlagsAfterKill},
       {"sleep", 1, SleepWait},        {"flag ops", 2, FlagOps},       {"jump table", 2, JumpTable},

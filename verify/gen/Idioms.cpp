@@ -105,8 +105,11 @@ void BranchChain(Builder& b) {
   b.Op("BREQ", skip);
   b.Op("SER", "R18");
   b.Label(skip);
-  b.Op("STS", b.AnyByte().name + ",R17");
-  b.Op("STS", b.AnyByte().name + ",R18");
+  const Variable& result = b.AnyByte();
+  const Variable* flag = &b.AnyByte();
+  while (flag->name == result.name) flag = &b.AnyByte();
+  b.Op("STS", result.name + ",R17");
+  b.Op("STS", flag->name + ",R18");
 }
 
 void CountedLoop(Builder& b) {
@@ -217,6 +220,23 @@ void WordBytewise(Builder& b) {
   b.Op("STS", b.AnyByte().name + ",R18");
   b.Op("LDS", "R19,w1+1");
   b.Op("STS", "w1+1,R19");
+}
+
+void YPointer(Builder& b) {
+  // Y borrowed as a data pointer: the frame pointer is saved on the hardware stack.
+  const Variable& v = b.AnyWord();
+  b.Op("PUSH", "R28");
+  b.Op("PUSH", "R29");
+  b.Op("LDI", "R28," + Lo(v.name));
+  b.Op("LDI", "R29," + Hi(v.name));
+  b.Op("LDD", "R16,Y+1");
+  b.Op("LD", "R17,Y");
+  b.Op("ADD", "R16,R17");
+  b.Op("STD", "Y+1,R16");
+  b.Op("POP", "R29");
+  b.Op("POP", "R28");
+  b.Op("LDS", "R18," + v.name + "+1");
+  b.Op("STS", b.AnyByte().name + ",R18");
 }
 
 }  // namespace korvid::verify::gen

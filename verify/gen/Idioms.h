@@ -29,6 +29,7 @@ void CountedLoop(Builder& b);
 void FrameLoop(Builder& b);
 void PointerAccess(Builder& b);
 void WordBytewise(Builder& b);
+void YPointer(Builder& b);
 void CallFunction(Builder& b);
 void CallProcedure(Builder& b);
 void PointerWriterCall(Builder& b);

@@ -16,8 +16,8 @@ void CallFunction(Builder& b) {
     b.Op("PUSH", "R21");
   }
   for (int i = 0; i < f.params; ++i) {
-    b.Op("LDS", "R16," + b.AnyByte().name);
-    b.Op("ST", "-Y,R16");
+    b.Op("LDS", "R18," + b.AnyByte().name);
+    b.Op("ST", "-Y,R18");
   }
   b.Op("RCALL", f.name);
   if (keep) {
@@ -139,7 +139,7 @@ void FlagsAfterKill(Builder& b) {
       b.Op("ANDI", "R24,7");
       b.Op("INC", "R24");
       b.Op("CLR", "R25");
-      b.Op("CLR", "R21");
+      b.Op("LDS", "R21," + b.AnyByte().name);
       b.Label(head);
       b.Op("SBIW", "R24,1");
       b.Op("SBRC", "R21,0");
@@ -268,7 +268,9 @@ void LabelledInstructions(Builder& b) {
   b.Op("CPI", "R16,80h");
   b.Op("BRLO", a);
   b.Line(c + "  LDI     R16,7");
-  b.Line(a + ": STS     " + b.AnyByte().name + ",R16");
+  const Variable& v = b.AnyByte();
+  b.Line(a + ": STS     " + v.name + ",R16");
+  b.stored.push_back(v.name);
 }
 
 void LoopTwoEntries(Builder& b) {
@@ -300,8 +302,8 @@ void CallRemaining(Builder& b) {
   for (const auto& f : b.functions) {
     if (!uncalled(f.name)) continue;
     for (int i = 0; i < f.params; ++i) {
-      b.Op("LDS", "R16," + b.AnyByte().name);
-      b.Op("ST", "-Y,R16");
+      b.Op("LDS", "R18," + b.AnyByte().name);
+      b.Op("ST", "-Y,R18");
     }
     b.Op("RCALL", f.name);
     b.Op("STS", b.AnyByte().name + ",R17");

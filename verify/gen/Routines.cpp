@@ -11,11 +11,14 @@ void Begin(Builder& b, const std::string& name, int returns) {
   b.Line(".RETURNS " + std::to_string(returns));
   b.Label(name);
   b.Marker();
+  b.stored.clear();
 }
 
-void End(Builder& b) {
+void End(Builder& b, const std::string& name) {
   b.Op("RET");
   b.Line(".ENDFUNC");
+  b.routineStores[name] = b.stored;  // callers observe these after each call
+  b.stored.clear();
 }
 
 void FrameFunction(Builder& b, const std::string& name) {
@@ -50,7 +53,7 @@ void FrameFunction(Builder& b, const std::string& name) {
     b.Op("POP", "R16");
   }
   b.Op("ADIW", "R28," + std::to_string(params + base));  // release parameters and locals
-  End(b);
+  End(b, name);
   b.functions.push_back({name, params, returns});
 }
 
@@ -71,7 +74,7 @@ void Procedure(Builder& b, const std::string& name) {
   b.Op("LDS", "R17," + v.name);
   b.Op("ADD", "R17,R16");
   b.Op("STS", v.name + ",R17");
-  End(b);
+  End(b, name);
   b.procedures.push_back(name);
 }
 
@@ -80,7 +83,7 @@ void PointerWriter(Builder& b, const std::string& name) {
   b.Op("LD", "R18,Z");
   b.Op("SUBI", "R18," + b.HexImm());
   b.Op("ST", "Z,R18");
-  End(b);
+  End(b, name);
   b.pointerWriters.push_back(name);
 }
 
@@ -88,7 +91,7 @@ void SlotWriter(Builder& b, const std::string& name) {
   Begin(b, name, 0);
   b.Op("LDI", "R18," + b.Imm());
   b.Op("STD", "Y+2,R18");  // the caller's frame slot: the return address is on the hardware stack
-  End(b);
+  End(b, name);
   b.slotWriters.push_back(name);
 }
 
