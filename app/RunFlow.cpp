@@ -10,6 +10,7 @@
 #include "source/Errors.h"
 #include "source/LineList.h"
 #include "source/Text.h"
+#include "source/TextFile.h"
 
 namespace korvid {
 
@@ -75,7 +76,7 @@ TRunMode ModeFromSwitch(std::string_view modeSwitch) {
   return mode;
 }
 
-int RunCommandLine(const std::string& input, const std::string& modeSwitch) {
+int RunCommandLine(const std::string& input, const std::string& modeSwitch, const TBehaviourCheck& check) {
   TLineList lines;
   std::string asmName = ResolveInput(input, lines.Errors);
   if (asmName.empty()) return kExitFailed;
@@ -90,6 +91,7 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch) {
   std::string dsmName = ChangeExtension(asmName, ".DSM");
   std::string outputName = asmName;
   try {
+    std::string original = lines.SaveToText();
     if (EqualsNoCase(asmName, dsmName)) {
       outputName = ChangeExtension(asmName, ".asm");
     } else {
@@ -97,7 +99,13 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch) {
     }
     Optimise(lines, DirectoryPart(asmName));
     if (lines.Aborted) return ReportAborted();
-    lines.SaveToFile(outputName);
+    std::string optimised = lines.SaveToText();
+    std::string message;
+    if (check && !check(original, optimised, message)) {
+      Fail("the optimised program was not written: " + message);
+      return kExitAborted;
+    }
+    WriteFileAtomically(outputName, optimised);
   } catch (const std::exception& error) {
     Fail(std::string(error.what()) + "; \"" + outputName + "\" is unchanged");
     return kExitFailed;

@@ -1,6 +1,7 @@
 // One run from input to output files: resolve the input, load and analyse it,
 // keep the input as .DSM, optimise, write the program back and the reports.
 #pragma once
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -21,7 +22,12 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitAborted = 1;
 inline constexpr int kExitFailed = 2;
 
-int RunCommandLine(const std::string& input, const std::string& modeSwitch);
+// Checks that the optimised program text behaves like the original; false with
+// a message when it does not (or cannot be checked), so nothing is replaced.
+using TBehaviourCheck =
+    std::function<bool(const std::string& original, const std::string& optimised, std::string& message)>;
+
+int RunCommandLine(const std::string& input, const std::string& modeSwitch, const TBehaviourCheck& check = {});
 // Asks for the input and output files on `in`, prompting on `prompts`.
 int RunInteractive(std::istream& in, std::ostream& prompts);
 
