@@ -1,0 +1,53 @@
+// The sizes the analysis gives every line must be what the real assembler makes
+// of it: branch reach and every saving are computed from them.
+#include <gtest/gtest.h>
+
+#include "source/LineList.h"
+#include "verify/Lowering.h"
+#include "verify/Mcu.h"
+#include "verify/Toolchain.h"
+#include "verify/gen/Generator.h"
+
+namespace korvid {
+namespace {
+
+// Bytes per program line as assembled: the distance to the next instruction's address.
+std::map<int, int> AssembledSizes(const std::string& program) {
+  const verify::Mcu& mcu = *verify::FindMcu("atmega2560");
+  verify::LoweredProgram lowered = verify::Lower(program, mcu);
+  verify::Image image = verify::Assemble(lowered, mcu);
+  std::map<int, int> sizes;
+  for (auto it = image.addressToLine.begin(); it != image.addressToLine.end(); ++it) {
+    auto next = std::next(it);
+    if (next == image.addressToLine.end()) break;
+    const verify::SourceLine& line = lowered.lines[it->second];
+    if (!line.runtime) sizes[line.number - 1] = static_cast<int>(next->first - it->first);
+  }
+  return sizes;
+}
+
+TEST(SizeCrossCheckTest, AnalysedSizesEqualAssembledSizes) {
+  try {
+    verify::RequireToolchain();
+  } catch (const verify::MissingToolError& missing) {
+    GTEST_SKIP() << missing.what();
+  }
+  for (std::uint64_t seed = 1; seed <= 15; ++seed) {
+    std::string program = verify::gen::GenerateProgram(seed);
+    TLineList lines;
+    lines.LoadFromText(program);
+    std::map<int, int> assembled = AssembledSizes(program);
+    ASSERT_FALSE(assembled.empty());
+    for (auto [index, size] : assembled)
+      EXPECT_EQ(lines.Line(index)->Size, size) << "seed " << seed << ": " << lines.Text(index);
+    // And no line takes room that the assembler does not give it.
+    for (int i = 0; i < lines.Count(); ++i) {
+      if (lines.Line(i)->Size > 0 && lines.Line(i)->DataSize == 0) {
+        EXPECT_TRUE(assembled.count(i)) << "seed " << seed << ": " << lines.Text(i);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace korvid
