@@ -1,31 +1,40 @@
 #include "app/FileNames.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace korvid {
 
 namespace {
 
-std::size_t NameStart(std::string_view fileName) {
-  std::size_t separator = fileName.find_last_of("/\\:");
-  return separator == std::string_view::npos ? 0 : separator + 1;
+// Index just past the directory part. A ":" counts only as a drive ("C:name"): on this
+// file system it is an ordinary character in names.
+std::size_t DirectoryEnd(std::string_view Name) {
+  auto Slash = Name.find_last_of("/\\");
+  if (Slash != std::string_view::npos) return Slash + 1;
+  bool Drive = Name.size() >= 2 && Name[1] == ':' && std::isalpha(static_cast<unsigned char>(Name[0]));
+  return Drive ? 2 : 0;
 }
 
-std::size_t ExtensionStart(std::string_view fileName) {
-  std::size_t dot = fileName.rfind('.');
-  return dot == std::string_view::npos || dot < NameStart(fileName) ? fileName.size() : dot;
+std::size_t ExtensionStart(std::string_view Name) {
+  auto Dot = Name.find_last_of('.');
+  return Dot == std::string_view::npos || Dot < DirectoryEnd(Name) ? Name.size() : Dot;
 }
 
 }  // namespace
 
-std::string DirectoryPart(std::string_view fileName) { return std::string(fileName.substr(0, NameStart(fileName))); }
+std::string ExtractFilePath(std::string_view Name) { return std::string(Name.substr(0, DirectoryEnd(Name))); }
 
-std::string NamePart(std::string_view fileName) { return std::string(fileName.substr(NameStart(fileName))); }
+std::string ExtractFileExt(std::string_view Name) { return std::string(Name.substr(ExtensionStart(Name))); }
 
-std::string ExtensionOf(std::string_view fileName) {
-  return std::string(fileName.substr(ExtensionStart(fileName)));
+std::string ChangeFileExt(std::string_view Name, std::string_view Extension) {
+  return std::string(Name.substr(0, ExtensionStart(Name))) + std::string(Extension);
 }
 
-std::string ChangeExtension(std::string_view fileName, std::string_view extension) {
-  return std::string(fileName.substr(0, ExtensionStart(fileName))) + std::string(extension);
+std::string LocalFileName(std::string_view Name) {
+  std::string Local(Name);
+  std::replace(Local.begin(), Local.end(), '\\', '/');
+  return Local;
 }
 
 }  // namespace korvid

@@ -1,16 +1,17 @@
-// File-name texts as the compiler's tool chain writes them: directory parts end
-// at the last "/", "\" or ":".
+// File-name parts as the compiler writes them: "\" and "/" separate directories, and a
+// drive letter's ":" ends the directory part too.
 #pragma once
 #include <string>
 #include <string_view>
 
 namespace korvid {
 
-// The text up to and including the last directory separator; empty when none.
-std::string DirectoryPart(std::string_view fileName);
-std::string NamePart(std::string_view fileName);
-// The extension with its dot, or empty.
-std::string ExtensionOf(std::string_view fileName);
-std::string ChangeExtension(std::string_view fileName, std::string_view extension);
+// The directory part including its last separator; empty when there is none.
+std::string ExtractFilePath(std::string_view Name);
+// The extension with its dot; empty when the last part has no dot.
+std::string ExtractFileExt(std::string_view Name);
+std::string ChangeFileExt(std::string_view Name, std::string_view Extension);
+// The name with "\" turned into "/", the separator of the file system here.
+std::string LocalFileName(std::string_view Name);
 
 }  // namespace korvid

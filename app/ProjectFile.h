@@ -1,17 +1,37 @@
+// The input name resolved to the assembly file, and the compiler's error file, to which
+// warnings and errors are appended in the line format the IDE reads.
 #pragma once
+#include <iostream>
 #include <string>
+#include <string_view>
 
 namespace korvid {
 
+inline constexpr std::string_view DefaultNLeftDelim = "(";
+inline constexpr std::string_view DefaultTLeftDelim = ") :";
+
 class TErrorFile {
  public:
-  std::string ErrFile;
-  std::string NLeftDelim = "(";
-  std::string TLeftDelim = ") :";
-  void WriteError(const std::string&, const std::string&, int, int) {}
-  void WriteWarning(const std::string&, const std::string&, int, int) {}
+  // Fallback receives a message the error file cannot take, so none is lost.
+  explicit TErrorFile(std::ostream& Fallback = std::cerr) : Fallback(&Fallback) {}
+
+  std::string ErrFile;  // empty: no messages are written
+  std::string NLeftDelim{DefaultNLeftDelim};
+  std::string TLeftDelim{DefaultTLeftDelim};
+
+  void WriteWarning(std::string_view Message, std::string_view SourceFile, int Line, int Column);
+  void WriteError(std::string_view Message, std::string_view SourceFile, int Line, int Column);
+  // Opens and closes the file for every message, so lines already written survive a later failure.
+  void WriteMessage(std::string_view Kind, std::string_view Message, std::string_view SourceFile, int Line,
+                    int Column);
+
+ private:
+  std::ostream* Fallback;
 };
 
-std::string SetupFiles(const std::string& inputName, TErrorFile& errors);
+// Resolves ".ppro", ".asm" and ".dsm" inputs to the assembly file name (empty for any other
+// extension) and names the error file beside it. Throws KorvidError for an unreadable or
+// malformed project file, leaving Errors as it was.
+std::string SetupFiles(const std::string& InputName, TErrorFile& Errors);
 
 }  // namespace korvid

@@ -88,16 +88,16 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
 
   // The input kept as loaded; an input that is itself the .DSM copy is not
   // overwritten, and the optimised program then goes to the .asm name.
-  std::string dsmName = ChangeExtension(asmName, ".DSM");
+  std::string dsmName = ChangeFileExt(asmName, ".DSM");
   std::string outputName = asmName;
   try {
     std::string original = lines.SaveToText();
     if (EqualsNoCase(asmName, dsmName)) {
-      outputName = ChangeExtension(asmName, ".asm");
+      outputName = ChangeFileExt(asmName, ".asm");
     } else {
       lines.SaveToFile(dsmName);
     }
-    Optimise(lines, DirectoryPart(asmName));
+    Optimise(lines, ExtractFilePath(asmName));
     if (lines.Aborted) return ReportAborted();
     std::string optimised = lines.SaveToText();
     std::string message;
@@ -141,7 +141,7 @@ int RunInteractive(std::istream& in, std::ostream& prompts) {
   TProgressDisplay progress(lines, true);
   if (!Load(lines, asmName)) return kExitFailed;
   try {
-    Optimise(lines, DirectoryPart(asmName));
+    Optimise(lines, ExtractFilePath(asmName));
   } catch (const std::exception& error) {
     Fail(error.what());
     return kExitFailed;
@@ -151,12 +151,12 @@ int RunInteractive(std::istream& in, std::ostream& prompts) {
     return kExitAborted;
   }
   std::string output;
-  if (!Ask(in, prompts, "Save optimised program as (relative to " + DirectoryPart(asmName) + "): ", output)) {
+  if (!Ask(in, prompts, "Save optimised program as (relative to " + ExtractFilePath(asmName) + "): ", output)) {
     prompts << "cancelled; nothing written\n";
     return kExitSuccess;
   }
   fs::path outputPath(output);
-  if (outputPath.is_relative() && !DirectoryPart(asmName).empty()) outputPath = fs::path(DirectoryPart(asmName)) / output;
+  if (outputPath.is_relative() && !ExtractFilePath(asmName).empty()) outputPath = fs::path(ExtractFilePath(asmName)) / output;
   try {
     lines.SaveToFile(outputPath.string());
   } catch (const std::exception& error) {

@@ -1,5 +1,5 @@
-// Internal inconsistencies and unusable input end the run with a message;
-// the run flow shows it and leaves the input untouched.
+// Internal inconsistencies ("Variable does not exist", "Cannot Resolve XYZ register", ...)
+// are raised as this one exception type; the run flow shows its text and stops.
 #pragma once
 #include <stdexcept>
 
