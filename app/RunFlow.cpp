@@ -22,7 +22,13 @@ void Fail(const std::string& message) { std::cerr << "korvid: " << message << '\
 
 // Resolves the input to its assembly file; empty when it cannot be used.
 std::string ResolveInput(const std::string& input, TErrorFile& errors) {
-  std::string asmName = SetupFiles(input, errors);
+  std::string asmName;
+  try {
+    asmName = SetupFiles(input, errors);
+  } catch (const std::exception& error) {
+    Fail(std::string(error.what()) + "; nothing written");
+    return "";
+  }
   if (asmName.empty()) {
     Fail("\"" + input + "\" is not an assembly (.asm, .dsm) or project (.ppro) file; nothing written");
     return "";

@@ -74,6 +74,16 @@ TEST_F(RunFlowTest, UnusableInputsFailClearlyAndWriteNothing) {
   }
 }
 
+TEST_F(RunFlowTest, ProjectFileNamesTheProgram) {
+  Write("prog.asm", kProgram);
+  Write("demo.ppro", "[MainParams]\nMainFile=prog.pas\n");
+  EXPECT_EQ(Run("demo.ppro -h"), 0) << errors;
+  EXPECT_EQ(Read("prog.DSM"), kProgram);
+  Write("broken.ppro", "this is not an ini file\n");
+  EXPECT_EQ(Run("broken.ppro -h"), 2);
+  EXPECT_NE(errors.find("broken.ppro"), std::string::npos) << errors;
+}
+
 TEST_F(RunFlowTest, DsmInputIsKeptAndTheResultGoesToTheAsmName) {
   Write("prog.dsm", kProgram);
   EXPECT_EQ(Run("prog.dsm -h"), 0) << errors;
