@@ -2,6 +2,15 @@
 
 #ifndef KORVID_HAVE_SIMAVR
 namespace korvid::test {
+}  // namespace korvid::test
+
+#if defined(__SANITIZE_ADDRESS__)
+// simavr keeps its IRQ pool after avr_terminate; that is not ours to free.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libsimavr.so\n"; }
+#endif
+
+namespace korvid::test {
+
 TAvrOracle* TAvrOracle::Get() { return nullptr; }
 }  // namespace korvid::test
 #else
@@ -12,6 +21,7 @@ TAvrOracle* TAvrOracle::Get() { return nullptr; }
 #include <algorithm>
 #include <array>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -51,6 +61,12 @@ class TSimavrOracle final : public TAvrOracle {
     for (int a : {kGpior0, kRampz, kEind, kSpl, kSph}) inputs_.push_back({Input::Io, a});
     inputs_.push_back({Input::Memory, 0});
   }
+  ~TSimavrOracle() override {
+    avr_terminate(avr_);
+    std::free(avr_);
+  }
+  TSimavrOracle(const TSimavrOracle&) = delete;
+  TSimavrOracle& operator=(const TSimavrOracle&) = delete;
 
   TObservation Observe(std::span<const std::uint8_t> code, int trials, unsigned seed) override {
     std::copy(code.begin(), code.end(), avr_->flash);
@@ -188,6 +204,15 @@ class TSimavrOracle final : public TAvrOracle {
 };
 
 }  // namespace
+
+}  // namespace korvid::test
+
+#if defined(__SANITIZE_ADDRESS__)
+// simavr keeps its IRQ pool after avr_terminate; that is not ours to free.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libsimavr.so\n"; }
+#endif
+
+namespace korvid::test {
 
 TAvrOracle* TAvrOracle::Get() {
   static const std::unique_ptr<TAvrOracle> oracle = []() -> std::unique_ptr<TAvrOracle> {
