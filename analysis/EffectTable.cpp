@@ -239,16 +239,17 @@ void AddOperand(TInstrEffect& e, TOperandRole role, TOperandRole other, std::opt
       else
         AddFlags(e, MaybeUse(role.Use), sreg::All);
       break;
-    case OperandKind::Io:
-      if (other.Kind == OperandKind::Bit) break;  // SBI, CBI, SBIC, SBIS reach only 0..31
-      if (!value || *value < 0 || *value > 63) {
-        AddFlags(e, MaybeUse(role.Use), sreg::All);
-        AddIo(e, MaybeUse(role.Use), io::All);
-      } else {
+    case OperandKind::Io: {
+      const bool bitAddressed = other.Kind == OperandKind::Bit;  // SBI, CBI, SBIC, SBIS: 0..31 only
+      if (value && *value >= 0 && *value < (bitAddressed ? 32 : 64)) {
         AddIo(e, role.Use, io::Bit(static_cast<int>(*value)));
         if (*value == sreg::IoAddress) AddFlags(e, role.Use, sreg::All);
+      } else {
+        AddIo(e, MaybeUse(role.Use), bitAddressed ? 0xFFFFFFFFu : io::All);
+        if (!bitAddressed) AddFlags(e, MaybeUse(role.Use), sreg::All);
       }
       break;
+    }
     case OperandKind::Data:
       // The register file and the I/O space are mapped below 60h of the data space.
       if (!value || *value < 0 || *value >= 0x60) break;
