@@ -6,6 +6,7 @@
 #include "app/FileNames.h"
 #include "app/Progress.h"
 #include "app/ProjectFile.h"
+#include "diagnostics/Reports.h"
 #include "passes/Driver.h"
 #include "source/Errors.h"
 #include "source/LineList.h"
@@ -47,6 +48,16 @@ bool Load(TLineList& lines, const std::string& asmName) {
 void ApplyMode(TLineList& lines, const TRunMode& mode) {
   if (mode.QuickOpt) lines.QuickOpt = true;
   (void)mode.SmartlinkOnly;
+}
+
+// The ".opt" and ".fas" reports beside the program, the ".opt" first.
+void WriteReports(TLineList& lines, const std::string& programName) {
+  TReportLines report;
+  WriteOptReport(lines.Functions, report);
+  SaveReport(ChangeExtension(programName, ".opt"), report);
+  report.clear();
+  WriteCallAnalysis(lines.Functions, report);
+  SaveReport(ChangeExtension(programName, ".fas"), report);
 }
 
 int ReportAborted() {
@@ -96,13 +107,23 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch) {
       lines.SaveToFile(dsmName);
     }
     Optimise(lines, DirectoryPart(asmName));
-    if (lines.Aborted) return ReportAborted();
-    lines.SaveToFile(outputName);
   } catch (const std::exception& error) {
     Fail(std::string(error.what()) + "; \"" + outputName + "\" is unchanged");
     return kExitFailed;
   }
-  return kExitSuccess;
+  try {
+    // An aborted run leaves the program, and so the companion file that
+    // describes it, as they were; the reports are written either way.
+    if (!lines.Aborted) {
+      lines.SaveToFile(outputName);
+      lines.Functions.SaveCompanionFile();
+    }
+    WriteReports(lines, asmName);
+  } catch (const std::exception& error) {
+    Fail(error.what());
+    return kExitFailed;
+  }
+  return lines.Aborted ? ReportAborted() : kExitSuccess;
 }
 
 namespace {
@@ -151,6 +172,8 @@ int RunInteractive(std::istream& in, std::ostream& prompts) {
   if (outputPath.is_relative() && !DirectoryPart(asmName).empty()) outputPath = fs::path(DirectoryPart(asmName)) / output;
   try {
     lines.SaveToFile(outputPath.string());
+    lines.Functions.SaveCompanionFile(ChangeExtension(outputPath.string(), ".unuV"));
+    WriteReports(lines, outputPath.string());
   } catch (const std::exception& error) {
     Fail(error.what());
     return kExitFailed;
