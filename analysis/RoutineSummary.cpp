@@ -27,6 +27,11 @@ bool EndsFlow(TLineType type) {
   return type == lt::RET || type == lt::RETI || type == lt::RJMP || type == lt::JMP || type == lt::IJMP ||
          type == lt::EIJMP;
 }
+// Lines whose operands name things without taking an address.
+bool NamesNoAddress(TLineType type) {
+  return type == lt::FUNC || type == lt::ENDFUNC || type == lt::FILE || type == lt::LINE || type == lt::XLINE ||
+         type == lt::Comment || type == lt::Blank;
+}
 bool IsCodeLine(const TLine& line) { return line.Size > 0 && line.DataSize == 0; }
 
 const std::string& TargetOperand(const TLine& line) {
@@ -204,7 +209,7 @@ void TRoutineSummaries::CollectDirectEffects() {
     const int node = NodeOf(Owner[static_cast<std::size_t>(i)]);
     if (IsDirectTransfer(line.LineType)) {
       transferRefs[std::string(Trim(TargetOperand(line)))] += 1;
-    } else {
+    } else if (!NamesNoAddress(line.LineType)) {
       CollectAddressTokens(line, addressTokens);
     }
     if (IsDirectTransfer(line.LineType)) {

@@ -69,6 +69,7 @@ class TRoutineProgram {
       line.Value = value.Value;
       line.ValueKnown = value.Known;
     }
+    if (type == lt::STS) line.DestVar = Named("@" + line.Op1);
     if (type == lt::LD || type == lt::LDD || type == lt::ST || type == lt::STD) DescribePointer(line);
     std::istringstream words(line.Comment);
     for (std::string word; words >> word;) {
