@@ -265,7 +265,11 @@ void TFunctionList::ResolveCalls() {
   for (const auto& [name, function] : Table) std::erase_if(function->CalleeList, [](const auto& entry) { return !entry.second; });
 }
 
-void TFunctionList::MarkRemoved(std::string_view name) {
+void TFunctionList::MarkRemoved(std::string_view name, TFunction* owner) {
+  if (owner != nullptr && !IsListed(*owner)) {
+    owner->Removed = true;
+    return;
+  }
   if (TFunction* function = FindByName(name)) function->Removed = true;
   std::string quoted = "\"" + std::string(name) + "\"";
   std::size_t before = CompanionLines.size();

@@ -127,7 +127,9 @@ class TFunctionList {
   TFunction* FindByName(std::string_view name) const;
   TFunction* FindByEntryLabel(std::string_view label) const;
   void ResolveCalls();
-  void MarkRemoved(std::string_view name);
+  // owner, when known, is the record the removed header started: a second
+  // routine of the same name is marked alone, as the name lives on.
+  void MarkRemoved(std::string_view name, TFunction* owner = nullptr);
   // A missing or unreadable file leaves the companion lines empty.
   void LoadCompanionFile(const std::string& path);
   // Writes the companion lines back, atomically, when a line was deleted.

@@ -202,7 +202,10 @@ bool TLineList::RemoveLine(int index) {
       if (EqualsNoCase(line.LabelName, system)) return false;
     if (index > 0 && Line(index - 1) != nullptr && Line(index - 1)->LineType == lt::FUNC) RemoveLine(index - 1);
   }
-  if (line.LineType == lt::FUNC) Functions.MarkRemoved(FunctionHeaderName(line.Op1));
+  if (line.LineType == lt::FUNC) {
+    TFunction* owner = index + 1 < Count() && Line(index + 1) != nullptr ? Line(index + 1)->Func : nullptr;
+    Functions.MarkRemoved(FunctionHeaderName(line.Op1), owner);
+  }
   if (line.LinkedLine >= 1 && index - 1 >= 1) {
     for (int j = index - 1; j >= 1; --j) {
       if (Line(j) != nullptr && Line(j)->LineIndex == line.LinkedLine) {

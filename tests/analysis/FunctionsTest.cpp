@@ -106,6 +106,13 @@ TEST(FunctionsTest, BrokenRoutineStructureLeavesEveryLineInOneRoutine) {
   EXPECT_NE(p.Lines.Line(9)->Func, &p.Func("inner"));
   EXPECT_EQ(p.Lines.Line(11)->Func, nullptr);  // after .ENDCODE
   EXPECT_EQ(p.Lines.Line(13)->Func, &p.Func("open"));
+
+  // Removing the second "inner" leaves the first one listed and present.
+  p.Lines.RemoveLine(8);
+  EXPECT_TRUE(p.Lines.Line(9)->Func->Removed);
+  EXPECT_FALSE(p.Func("inner").Removed);
+  p.Lines.RemoveLine(2);
+  EXPECT_TRUE(p.Func("inner").Removed);
 }
 
 TEST(FunctionsTest, FrameAllocationAndParameterLocations) {
