@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "analysis/FunctionTracker.h"
+#include "analysis/Functions.h"
 #include "analysis/InstructionEffects.h"
 #include "app/About.h"
 #include "source/Classifier.h"
@@ -310,6 +312,7 @@ void AnalyseAll(TLineList& lines) {
   lines.AnalysedCount = 0;
   TWalkState state;
   lines.StartParse();
+  TFunctionTracker routines(lines);
   for (int i = 0; i < lines.Count(); ++i) {
     while (!lines.IsParsed(i)) {
       if (lines.Aborted) {
@@ -332,12 +335,14 @@ void AnalyseAll(TLineList& lines) {
       line.PrecedingMarker = state.MarkerIndex;
       state.MarkerIndex = 0;
     }
+    routines.AfterLine(i);
     ActOnLineType(lines, i, state);
     if (i % kProgressStride == 0) {
       lines.DisplayChanged = true;
       lines.ProcessMessages();
     }
   }
+  routines.Finish();
   lines.FinishParse();
   for (int r = 0; r < 32; ++r) lines.RegisterUnreferenced[r] = tVarList::IsUnreferenced(*lines.RegisterVar[r]);
   lines.ScopePrefix = "%";
@@ -379,6 +384,7 @@ void AnalyseLine(TLineList& lines, int index) {
 
 void UnlinkLine(TLineList& lines, int index) {
   TLine& line = *lines.Line(index);
+  if (line.Func != nullptr) line.Func->SubSizeAfter(line.Size);
   lines.CodeSize -= line.Size;
   lines.DataBytes -= line.DataSize;
   tVarList::ReleaseRef(line.DestVar);

@@ -6,6 +6,7 @@
 #include "app/FileNames.h"
 #include "app/Progress.h"
 #include "app/ProjectFile.h"
+#include "diagnostics/Reports.h"
 #include "passes/Driver.h"
 #include "source/Errors.h"
 #include "source/LineList.h"
@@ -56,6 +57,16 @@ void ApplyMode(TLineList& lines, const TRunMode& mode) {
   (void)mode.SmartlinkOnly;
 }
 
+// The ".opt" and ".fas" reports beside the program, the ".opt" first.
+void WriteReports(TLineList& lines, const std::string& programName) {
+  TReportLines report;
+  WriteOptReport(lines.Functions, report);
+  SaveReport(ChangeFileExt(programName, ".opt"), report);
+  report.clear();
+  WriteCallAnalysis(lines.Functions, report);
+  SaveReport(ChangeFileExt(programName, ".fas"), report);
+}
+
 int ReportAborted() {
   Fail("optimisation aborted (see the error file); the input file is unchanged");
   return kExitAborted;
@@ -96,27 +107,37 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
   // overwritten, and the optimised program then goes to the .asm name.
   std::string dsmName = ChangeFileExt(asmName, ".DSM");
   std::string outputName = asmName;
+  std::string original = lines.SaveToText();
   try {
-    std::string original = lines.SaveToText();
     if (EqualsNoCase(asmName, dsmName)) {
       outputName = ChangeFileExt(asmName, ".asm");
     } else {
       lines.SaveToFile(dsmName);
     }
     Optimise(lines, ExtractFilePath(asmName));
-    if (lines.Aborted) return ReportAborted();
-    std::string optimised = lines.SaveToText();
-    std::string message;
-    if (check && !check(original, optimised, message)) {
-      Fail("the optimised program was not written: " + message);
-      return kExitAborted;
-    }
-    WriteFileAtomically(outputName, optimised);
   } catch (const std::exception& error) {
     Fail(std::string(error.what()) + "; \"" + outputName + "\" is unchanged");
     return kExitFailed;
   }
-  return kExitSuccess;
+  try {
+    // An aborted run leaves the program, and so the companion file that
+    // describes it, as they were; the reports are written either way.
+    if (!lines.Aborted) {
+      std::string optimised = lines.SaveToText();
+      std::string message;
+      if (check && !check(original, optimised, message)) {
+        Fail("the optimised program was not written: " + message);
+        return kExitAborted;
+      }
+      WriteFileAtomically(outputName, optimised);
+      lines.Functions.SaveCompanionFile();
+    }
+    WriteReports(lines, asmName);
+  } catch (const std::exception& error) {
+    Fail(error.what());
+    return kExitFailed;
+  }
+  return lines.Aborted ? ReportAborted() : kExitSuccess;
 }
 
 namespace {
@@ -165,6 +186,8 @@ int RunInteractive(std::istream& in, std::ostream& prompts) {
   if (outputPath.is_relative() && !ExtractFilePath(asmName).empty()) outputPath = fs::path(ExtractFilePath(asmName)) / output;
   try {
     lines.SaveToFile(outputPath.string());
+    lines.Functions.SaveCompanionFile(ChangeFileExt(outputPath.string(), ".unuV"));
+    WriteReports(lines, outputPath.string());
   } catch (const std::exception& error) {
     Fail(error.what());
     return kExitFailed;

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "analysis/LineAnalysis.h"
+#include "app/FileNames.h"
 #include "source/Classifier.h"
 #include "source/Errors.h"
 #include "source/Text.h"
@@ -60,14 +61,18 @@ bool TLineList::IsParsed(int index) const {
   return line != nullptr && line->IsParsed();
 }
 
-void TLineList::LoadFromFile(const std::string& fileName) { Load(ReadTextFile(fileName), fileName); }
-
-void TLineList::LoadFromText(const std::string& text, const std::string& fileName) {
-  Load(SplitText(text), fileName);
+void TLineList::LoadFromFile(const std::string& fileName) {
+  Load(ReadTextFile(fileName), fileName, ChangeFileExt(fileName, ".unuV"));
 }
 
-void TLineList::Load(TTextFile file, const std::string& fileName) {
+void TLineList::LoadFromText(const std::string& text, const std::string& fileName) {
+  Load(SplitText(text), fileName, "");
+}
+
+void TLineList::Load(TTextFile file, const std::string& fileName, const std::string& companionFile) {
   Entries.clear();
+  Functions.Clear();
+  if (!companionFile.empty()) Functions.LoadCompanionFile(companionFile);
   Entries.reserve(file.Lines.size());
   for (auto& line : file.Lines) Entries.push_back({std::move(line.Text), nullptr, line.CrLf});
   FinalBreak = file.FinalBreak;
@@ -150,6 +155,7 @@ void TLineList::ReplaceLine(int index, std::string text, TLineType type, std::st
     UnlinkLine(*this, index);
     InitialiseLine(*entry.Object, type, labelName, mnemonic, operands);
     AnalyseLine(*this, index);
+    AccountRoutineSize(*entry.Object, func);
     return;
   }
   entry.Object = std::make_unique<TLine>();
@@ -164,6 +170,14 @@ void TLineList::ReplaceLine(int index, std::string text, TLineType type, std::st
     if (copyFunc) line.Func = previous.Func;
   }
   AnalyseLine(*this, index);
+  AccountRoutineSize(line, nullptr);
+}
+
+// The routine that UnlinkLine took the old size from gets the new one, so a
+// routine's current size always equals the sizes of its lines.
+void TLineList::AccountRoutineSize(TLine& line, TFunction* func) {
+  if (func != nullptr) line.Func = func;
+  if (line.Func != nullptr) line.Func->AddSizeAfter(line.Size);
 }
 
 bool TLineList::SetLine(int index, TLineType type, std::string_view labelName, std::string_view mnemonic,
@@ -191,6 +205,10 @@ bool TLineList::RemoveLine(int index) {
     for (std::string_view system : kSystemLabels)
       if (EqualsNoCase(line.LabelName, system)) return false;
     if (index > 0 && Line(index - 1) != nullptr && Line(index - 1)->LineType == lt::FUNC) RemoveLine(index - 1);
+  }
+  if (line.LineType == lt::FUNC) {
+    TFunction* owner = index + 1 < Count() && Line(index + 1) != nullptr ? Line(index + 1)->Func : nullptr;
+    Functions.MarkRemoved(FunctionHeaderName(line.Op1), owner);
   }
   if (line.LinkedLine >= 1 && index - 1 >= 1) {
     for (int j = index - 1; j >= 1; --j) {

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/Functions.h"
 #include "analysis/Variables.h"
 #include "app/ProjectFile.h"
 #include "diagnostics/WorkerPool.h"
@@ -91,6 +92,7 @@ class TLineList {
   bool DisplayChanged = false;
   std::int32_t ProgressIndex = 0;
   bool QuickOpt = false;
+  TFunctionList Functions;
   std::int32_t Iteration = 0;
   std::string StatusText;
   std::int32_t CSECounter = 0;
@@ -116,8 +118,10 @@ class TLineList {
     bool CrLf = false;
   };
 
-  void Load(TTextFile file, const std::string& fileName);
+  // An empty companionFile loads no companion file.
+  void Load(TTextFile file, const std::string& fileName, const std::string& companionFile);
   void ParseOne(int index);
+  void AccountRoutineSize(TLine& line, TFunction* func);
   void InitialiseLine(TLine& line, TLineType type, std::string_view labelName, std::string_view mnemonic,
                       std::string_view operands);
   void ReplaceLine(int index, std::string text, TLineType type, std::string_view labelName,

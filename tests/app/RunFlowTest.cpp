@@ -103,6 +103,24 @@ TEST_F(RunFlowTest, InteractiveModeAsksForBothFilesAndCancelWritesNothing) {
   EXPECT_FALSE(fs::exists(dir / "prog.DSM"));
 }
 
+TEST_F(RunFlowTest, ReportsAreWrittenBesideTheProgramWithCrLf) {
+  const std::string program = ".FUNC Main\n  main:\n  RET\n.ENDFUNC\n";
+  Write("prog.asm", program);
+  Write("prog.unuV", "\"Main\" is used\n");
+  EXPECT_EQ(Run("prog.asm -h"), 0) << errors;
+  EXPECT_EQ(Read("prog.opt").rfind("Main, ", 0), 0u);
+  EXPECT_EQ(Read("prog.opt").back(), '\n');
+  EXPECT_EQ(Read("prog.opt").find('\n'), Read("prog.opt").find('\r') + 1);
+  EXPECT_EQ(Read("prog.fas").rfind("Functions (alphabetic listing)\r\n==============================\r\n", 0), 0u);
+  EXPECT_EQ(Read("prog.unuV"), "\"Main\" is used\n");  // nothing removed: untouched
+
+  // Interactive runs name the reports after the chosen output.
+  EXPECT_EQ(Run("", "prog.asm\nout.asm\n"), 0) << errors;
+  EXPECT_TRUE(fs::exists(dir / "out.opt"));
+  EXPECT_TRUE(fs::exists(dir / "out.fas"));
+  EXPECT_FALSE(fs::exists(dir / "out.unuV"));
+}
+
 TEST_F(RunFlowTest, HelpAndVersion) {
   EXPECT_EQ(Run("--help > .out"), 0);
   EXPECT_NE(Read(".out").find("Usage: korvid"), std::string::npos);

@@ -1,0 +1,382 @@
+#include "analysis/RoutineSummary.h"
+
+#include <cctype>
+#include <map>
+#include <string>
+#include <unordered_set>
+
+#include "analysis/Functions.h"
+#include "analysis/Variables.h"
+#include "source/Labels.h"
+#include "source/LineList.h"
+#include "source/Text.h"
+
+namespace korvid {
+
+namespace {
+
+bool IsBranch(TLineType type) { return type >= lt::BRBS && type <= lt::BRHC; }
+bool IsDirectCall(TLineType type) { return type == lt::RCALL || type == lt::CALL; }
+bool IsDirectTransfer(TLineType type) { return IsDirectCall(type) || type == lt::RJMP || type == lt::JMP || IsBranch(type); }
+bool IsPointerStore(TLineType type) {
+  return type == lt::ST || type == lt::STD || type == lt::XCH || type == lt::LAC || type == lt::LAS ||
+         type == lt::LAT;
+}
+// Lines after which control never reaches the next line.
+bool EndsFlow(TLineType type) {
+  return type == lt::RET || type == lt::RETI || type == lt::RJMP || type == lt::JMP || type == lt::IJMP ||
+         type == lt::EIJMP;
+}
+// Lines whose operands name things without taking an address.
+bool NamesNoAddress(TLineType type) {
+  return type == lt::FUNC || type == lt::ENDFUNC || type == lt::FILE || type == lt::LINE || type == lt::XLINE ||
+         type == lt::Comment || type == lt::Blank;
+}
+bool IsCodeLine(const TLine& line) { return line.Size > 0 && line.DataSize == 0; }
+
+const std::string& TargetOperand(const TLine& line) {
+  return line.LineType == lt::BRBS || line.LineType == lt::BRBC ? line.Op2 : line.Op1;
+}
+
+bool IsSymbolChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '$' || c == '%' || c == '@' ||
+         c == '?';
+}
+
+// Every name-like word of the operands of lines that are not direct transfers:
+// a routine label found here may be entered in ways no call line shows.
+void CollectAddressTokens(const TLine& line, std::unordered_set<std::string>& tokens) {
+  const std::string& text = line.Operands;
+  for (std::size_t i = 0; i < text.size();) {
+    if (!IsSymbolChar(text[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t start = i;
+    while (i < text.size() && IsSymbolChar(text[i])) ++i;
+    tokens.insert(UpperCase(std::string_view(text).substr(start, i - start)));
+  }
+}
+
+// Calls and returns move the stack pointer and put it back: no lasting store.
+bool IsStackPointer(const TVar& var) { return var.Kind == vk::PData && (var.Address == 0x3D || var.Address == 0x3E); }
+
+bool SameMemory(const TVar& a, const TVar& b) {
+  if (&a == &b) return true;
+  if (a.Address >= 0 && b.Address >= 0) {
+    std::int64_t aEnd = a.Address + std::max(a.Size, 1);
+    std::int64_t bEnd = b.Address + std::max(b.Size, 1);
+    return a.Address < bEnd && b.Address < aEnd;
+  }
+  // Without an address, names over the same label ("buf", "buf+1") may overlap.
+  std::string aBase = LabelSymbolOf(a.PrimaryName);
+  return !aBase.empty() && EqualsNoCase(aBase, LabelSymbolOf(b.PrimaryName));
+}
+
+TRegisterKeep AllKept() {
+  TRegisterKeep keep;
+  keep.Regs.set();
+  keep.Flags.set();
+  return keep;
+}
+
+}  // namespace
+
+bool TRoutineEffects::MayStore(const TVar& var) const {
+  if (Unknown || StoresThroughPointer) return true;
+  for (const TVar* written : VarsWritten)
+    if (SameMemory(*written, var)) return true;
+  return false;
+}
+
+bool TRoutineEffects::Merge(const TRoutineEffects& other) {
+  TRoutineEffects before = *this;
+  RegsRead |= other.RegsRead;
+  RegsWritten |= other.RegsWritten;
+  FlagsRead |= other.FlagsRead;
+  FlagsWritten |= other.FlagsWritten;
+  VarsWritten.insert(other.VarsWritten.begin(), other.VarsWritten.end());
+  StoresThroughPointer |= other.StoresThroughPointer;
+  CallsIndirect |= other.CallsIndirect;
+  Unknown |= other.Unknown;
+  return RegsRead != before.RegsRead || RegsWritten != before.RegsWritten || FlagsRead != before.FlagsRead ||
+         FlagsWritten != before.FlagsWritten || VarsWritten.size() != before.VarsWritten.size() ||
+         StoresThroughPointer != before.StoresThroughPointer || CallsIndirect != before.CallsIndirect ||
+         Unknown != before.Unknown;
+}
+
+const TRoutineEffects& TRoutineEffects::Everything() {
+  static const TRoutineEffects everything = [] {
+    TRoutineEffects effects;
+    effects.RegsRead.set();
+    effects.RegsWritten.set();
+    effects.FlagsRead.set();
+    effects.FlagsWritten.set();
+    effects.StoresThroughPointer = true;
+    effects.CallsIndirect = true;
+    effects.Unknown = true;
+    return effects;
+  }();
+  return everything;
+}
+
+TRegisterSet ReturnRegisters(const TFunction& function) {
+  TRegisterSet regs;
+  const std::int32_t size = function.ReturnSize;
+  if (!function.ReturnKnown || (size < kReturnProcedure && size != kReturnPointer)) {
+    regs.set();
+  } else if (size == kReturnPointer) {
+    for (int r : {22, 27, 30, 31}) regs.set(static_cast<std::size_t>(r));
+  } else if (size == 1) {
+    regs.set(17);
+  } else if (size >= 2) {
+    for (std::int32_t r = 16; r <= std::min(31, 15 + size); ++r) regs.set(static_cast<std::size_t>(r));
+  }
+  return regs;
+}
+
+TRoutineSummaries::TRoutineSummaries(const TLineList& lines) : Generation(lines.Generation), Lines(lines) {
+  FindOwners();
+  CollectDirectEffects();
+  CloseEffects();
+  CloseKeptSets();
+}
+
+void TRoutineSummaries::FindOwners() {
+  const int count = Lines.Count();
+  Owner.assign(static_cast<std::size_t>(count), nullptr);
+  // A line without Func inside a ".FUNC" block belongs to the block's routine.
+  int start = -1;
+  auto closeBlock = [&](int end) {
+    if (start < 0) return;
+    TFunction* record = nullptr;
+    for (int i = start + 1; i < end && record == nullptr; ++i) record = Lines.Line(i)->Func;
+    if (record == nullptr) record = Lines.Functions.FindByName(FunctionHeaderName(Lines.Line(start)->Op1));
+    for (int i = start + 1; i < end; ++i) Owner[static_cast<std::size_t>(i)] = record;
+    start = -1;
+  };
+  for (int i = 0; i < count; ++i) {
+    const TLine& line = *Lines.Line(i);
+    if (line.LineType == lt::FUNC) {
+      closeBlock(i);
+      start = i;
+    } else if (line.LineType == lt::ENDFUNC || line.LineType == lt::ENDCODE) {
+      closeBlock(i + 1);
+    }
+  }
+  closeBlock(count);
+  for (int i = 0; i < count; ++i) {
+    TFunction* func = Lines.Line(i)->Func;
+    if (func != nullptr) Owner[static_cast<std::size_t>(i)] = func;
+    TFunction* owner = Owner[static_cast<std::size_t>(i)];
+    if (owner != nullptr && !Nodes.contains(owner)) {
+      Nodes.emplace(owner, static_cast<int>(Functions.size()));
+      Functions.push_back(owner);
+    }
+  }
+}
+
+int TRoutineSummaries::LabelLine(std::string_view label) const {
+  auto it = LabelLines.find(label);
+  return it == LabelLines.end() ? -1 : it->second;
+}
+
+int TRoutineSummaries::TargetNode(int index) const {
+  const std::string& operand = TargetOperand(*Lines.Line(index));
+  std::string label = LabelSymbolOf(operand);
+  // "lab+2", numbers and "PC" relative targets can land anywhere.
+  if (label.empty() || !EqualsNoCase(label, Trim(operand))) return -1;
+  int line = LabelLine(label);
+  return line < 0 ? -1 : NodeOf(Owner[static_cast<std::size_t>(line)]);
+}
+
+int TRoutineSummaries::NodeOf(const TFunction* function) const {
+  auto it = Nodes.find(function);
+  return it == Nodes.end() ? -1 : it->second;
+}
+
+void TRoutineSummaries::CollectDirectEffects() {
+  const std::size_t nodes = Functions.size();
+  Effects.assign(nodes, {});
+  UnknownCallers.assign(nodes, false);
+  Out.assign(nodes, {});
+
+  for (int i = 0; i < Lines.Count(); ++i)
+    if (const std::string& label = Lines.Line(i)->LabelName; !label.empty()) LabelLines.emplace(label, i);
+
+  std::unordered_set<std::string> addressTokens;
+  std::map<std::string, int, TNoCaseLess> transferRefs;
+  std::vector<int> lastCode(nodes, -1), beforeLastCode(nodes, -1);
+  for (int i = 0; i < Lines.Count(); ++i) {
+    const TLine& line = *Lines.Line(i);
+    const int node = NodeOf(Owner[static_cast<std::size_t>(i)]);
+    if (IsDirectTransfer(line.LineType)) {
+      transferRefs[std::string(Trim(TargetOperand(line)))] += 1;
+    } else if (!NamesNoAddress(line.LineType)) {
+      CollectAddressTokens(line, addressTokens);
+    }
+    if (IsDirectTransfer(line.LineType)) {
+      int target = TargetNode(i);
+      bool call = IsDirectCall(line.LineType);
+      if (target >= 0 && node < 0) UnknownCallers[static_cast<std::size_t>(target)] = true;
+      if (node >= 0) {
+        if (target < 0) {
+          // Code outside every routine, or a target that cannot be found.
+          Effects[static_cast<std::size_t>(node)].Unknown = true;
+        } else if (call || target != node) {
+          Out[static_cast<std::size_t>(node)].push_back({target, call});
+        }
+      }
+    }
+    if (node < 0) continue;
+    TRoutineEffects& effects = Effects[static_cast<std::size_t>(node)];
+    TLineEffects used = EffectsOf(line);
+    effects.RegsRead |= used.RegsRead;
+    effects.RegsWritten |= used.RegsWritten;
+    effects.FlagsRead |= used.FlagsRead;
+    effects.FlagsWritten |= used.FlagsWritten;
+    for (const TVarUsage& usage : line.Usages.Items()) {
+      if (usage.Var == nullptr || !(usage.Usage & (uWrite | uModify | uPop))) continue;
+      if (!tVarList::IsRegister(*usage.Var) && !tVarList::IsFlag(*usage.Var) && !IsStackPointer(*usage.Var))
+        effects.VarsWritten.insert(usage.Var);
+    }
+    if (IsPointerStore(line.LineType) || (line.LineType == lt::STS && line.DestVar == nullptr))
+      effects.StoresThroughPointer = true;
+    if (line.LineType == lt::ICALL || line.LineType == lt::EICALL) {
+      effects.CallsIndirect = true;
+      effects.Unknown = true;
+    }
+    if (line.LineType == lt::IJMP || line.LineType == lt::EIJMP) effects.Unknown = true;
+    // Bytes whose meaning the analysis does not know may do anything.
+    if (line.UnknownEffect) effects.Unknown = true;
+    if (line.LineType == lt::RETI) UnknownCallers[static_cast<std::size_t>(node)] = true;
+    if (IsCodeLine(line)) {
+      beforeLastCode[static_cast<std::size_t>(node)] = lastCode[static_cast<std::size_t>(node)];
+      lastCode[static_cast<std::size_t>(node)] = i;
+    }
+  }
+
+  for (std::size_t node = 0; node < nodes; ++node) {
+    const TFunction& function = *Functions[node];
+    if (function.ReturnKnown && function.ReturnSize == kReturnInterrupt) UnknownCallers[node] = true;
+    // A routine whose end can be run through, or skipped over, runs on into whatever follows.
+    int last = lastCode[node];
+    int before = beforeLastCode[node];
+    bool fallsOff = last < 0 || !EndsFlow(Lines.Line(last)->LineType) ||
+                    (before >= 0 && Lines.Line(before)->IsSkip());
+    if (fallsOff) {
+      Effects[node].Unknown = true;
+      for (int i = last + 1; i < Lines.Count(); ++i) {
+        if (!IsCodeLine(*Lines.Line(i))) continue;
+        if (int next = NodeOf(Owner[static_cast<std::size_t>(i)]); next >= 0) UnknownCallers[static_cast<std::size_t>(next)] = true;
+        break;
+      }
+    }
+  }
+
+  // Routines entered other than by the calls and jumps seen here.
+  std::vector<bool> hasCaller(nodes, false);
+  for (const auto& edges : Out)
+    for (const TEdge& edge : edges) hasCaller[static_cast<std::size_t>(edge.To)] = true;
+  for (const auto& [label, index] : LabelLines) {
+    int node = NodeOf(Owner[static_cast<std::size_t>(index)]);
+    if (node < 0) continue;
+    const TASMLabel* entry = Lines.Labels.Find(label);
+    auto refs = transferRefs.find(label);
+    int counted = refs == transferRefs.end() ? 0 : refs->second;
+    if (addressTokens.contains(UpperCase(label)) || (entry != nullptr && entry->RefCount > counted))
+      UnknownCallers[static_cast<std::size_t>(node)] = true;
+  }
+  for (std::size_t node = 0; node < nodes; ++node)
+    if (!hasCaller[node]) UnknownCallers[node] = true;
+}
+
+void TRoutineSummaries::CloseEffects() {
+  const std::size_t nodes = Functions.size();
+  std::vector<std::vector<int>> callers(nodes);
+  for (std::size_t from = 0; from < nodes; ++from)
+    for (const TEdge& edge : Out[from]) callers[static_cast<std::size_t>(edge.To)].push_back(static_cast<int>(from));
+  // Work list over the reversed graph: a routine is revisited only when a
+  // callee's summary grew, so cycles end once nothing changes.
+  std::vector<int> work;
+  std::vector<bool> queued(nodes, true);
+  for (std::size_t node = 0; node < nodes; ++node) work.push_back(static_cast<int>(node));
+  while (!work.empty()) {
+    int callee = work.back();
+    work.pop_back();
+    queued[static_cast<std::size_t>(callee)] = false;
+    for (int caller : callers[static_cast<std::size_t>(callee)]) {
+      if (caller == callee) continue;
+      if (Effects[static_cast<std::size_t>(caller)].Merge(Effects[static_cast<std::size_t>(callee)]) &&
+          !queued[static_cast<std::size_t>(caller)]) {
+        queued[static_cast<std::size_t>(caller)] = true;
+        work.push_back(caller);
+      }
+    }
+  }
+}
+
+void TRoutineSummaries::CloseKeptSets() {
+  const std::size_t nodes = Functions.size();
+  TRegisterKeep base;
+  base.Regs.set(28);
+  base.Regs.set(29);
+  Kept.assign(nodes, base);
+  for (std::size_t node = 0; node < nodes; ++node)
+    if (UnknownCallers[node]) Kept[node] = AllKept();
+  // f keeps what its callers read anywhere (callees included) and what they
+  // hand on at their own returns; a routine jumped to returns for its jumper.
+  std::vector<int> work;
+  std::vector<bool> queued(nodes, true);
+  for (std::size_t node = 0; node < nodes; ++node) work.push_back(static_cast<int>(node));
+  while (!work.empty()) {
+    auto from = static_cast<std::size_t>(work.back());
+    work.pop_back();
+    queued[from] = false;
+    TRegisterKeep live = LiveAtReturn(Functions[from]);
+    const TRoutineEffects& reads = Effects[from];
+    for (const TEdge& edge : Out[from]) {
+      auto to = static_cast<std::size_t>(edge.To);
+      TRegisterKeep grown = Kept[to];
+      grown.Regs |= live.Regs;
+      grown.Flags |= live.Flags;
+      if (edge.IsCall) {
+        grown.Regs |= reads.Unknown ? TRegisterSet().set() : reads.RegsRead;
+        grown.Flags |= reads.Unknown ? TFlagSet().set() : reads.FlagsRead;
+      }
+      if (grown.Regs == Kept[to].Regs && grown.Flags == Kept[to].Flags) continue;
+      Kept[to] = grown;
+      if (!queued[to]) {
+        queued[to] = true;
+        work.push_back(static_cast<int>(to));
+      }
+    }
+  }
+}
+
+const TRoutineEffects& TRoutineSummaries::Of(const TFunction* function) const {
+  int node = NodeOf(function);
+  return node < 0 ? TRoutineEffects::Everything() : Effects[static_cast<std::size_t>(node)];
+}
+
+const TRoutineEffects& TRoutineSummaries::AtCall(int index) const {
+  const TLine& line = *Lines.Line(index);
+  if (!IsDirectCall(line.LineType)) return TRoutineEffects::Everything();
+  int target = TargetNode(index);
+  return target < 0 ? TRoutineEffects::Everything() : Effects[static_cast<std::size_t>(target)];
+}
+
+TRegisterKeep TRoutineSummaries::KeptAtReturn(const TFunction* function) const {
+  int node = NodeOf(function);
+  return node < 0 ? AllKept() : Kept[static_cast<std::size_t>(node)];
+}
+
+TRegisterKeep TRoutineSummaries::LiveAtReturn(const TFunction* function) const {
+  TRegisterKeep live = KeptAtReturn(function);
+  if (function == nullptr) return live;
+  live.Regs |= ReturnRegisters(*function);
+  if (!function->ReturnKnown) live.Flags.set();
+  return live;
+}
+
+}  // namespace korvid

@@ -1,0 +1,104 @@
+// What a call can do and what a return must keep, per routine, closed over the
+// call graph: data for the register state and the liveness searches. Every
+// answer errs towards "may write", "may read", "kept" when the code cannot be
+// followed (indirect jumps or calls, targets outside any routine, addresses
+// taken, falling off a routine's end, unknown return registers).
+#pragma once
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "analysis/UsageSets.h"
+#include "source/Labels.h"
+
+namespace korvid {
+
+class TFunction;
+class TLineList;
+struct TVar;
+
+struct TRoutineEffects {
+  // Registers and flags some path through the routine or its callees may read or write.
+  TRegisterSet RegsRead, RegsWritten;
+  TFlagSet FlagsRead, FlagsWritten;
+  // Memory and I/O variables stored by name (STS, OUT, ...).
+  std::set<const TVar*> VarsWritten;
+  // ST, STD, XCH, LAC, LAS, LAT: any data memory, frame slots included.
+  bool StoresThroughPointer = false;
+  bool CallsIndirect = false;
+  // Control may reach code no summary covers: assume it does everything.
+  bool Unknown = false;
+
+  bool MayRead(int reg) const { return Unknown || RegsRead.test(static_cast<std::size_t>(reg)); }
+  bool MayWrite(int reg) const { return Unknown || RegsWritten.test(static_cast<std::size_t>(reg)); }
+  bool MayWriteFlag(int bit) const { return Unknown || FlagsWritten.test(static_cast<std::size_t>(bit)); }
+  bool MayStoreAnything() const { return Unknown || StoresThroughPointer || !VarsWritten.empty(); }
+  // Compares addresses, so another name for overlapping memory counts too.
+  bool MayStore(const TVar& var) const;
+  // Adds other's effects; true when something was new.
+  bool Merge(const TRoutineEffects& other);
+
+  static const TRoutineEffects& Everything();
+};
+
+struct TRegisterKeep {
+  TRegisterSet Regs;
+  TFlagSet Flags;
+};
+
+class TRoutineSummaries {
+ public:
+  // Reads the analysed lines; rebuild after edits (see Generation).
+  explicit TRoutineSummaries(const TLineList& lines);
+
+  // Everything() for no routine.
+  const TRoutineEffects& Of(const TFunction* function) const;
+  // The effects of the call on line index: its callee's, or Everything() when
+  // the target is not a routine's code or the call is indirect.
+  const TRoutineEffects& AtCall(int index) const;
+  // Registers and flags whose values the code a RET of the routine returns to
+  // may still use, besides the return registers; always R28 and R29.
+  TRegisterKeep KeptAtReturn(const TFunction* function) const;
+  // The kept set plus the return registers; everything when those are unknown.
+  TRegisterKeep LiveAtReturn(const TFunction* function) const;
+  // The routine a line belongs to: its Func, or the ".FUNC" block around it.
+  TFunction* OwnerOf(int index) const { return Owner[static_cast<std::size_t>(index)]; }
+
+  // The line list's Generation when this was built.
+  std::uint64_t Generation = 0;
+
+ private:
+  struct TEdge {
+    int To;
+    bool IsCall;
+  };
+
+  void FindOwners();
+  void CollectDirectEffects();
+  void CloseEffects();
+  void CloseKeptSets();
+  int NodeOf(const TFunction* function) const;
+  // The routine owning the target of a transfer line; -1 when it cannot be known.
+  int TargetNode(int index) const;
+  // The first line defining the label; -1 when none.
+  int LabelLine(std::string_view label) const;
+
+  const TLineList& Lines;
+  std::vector<TFunction*> Owner;
+  std::vector<TFunction*> Functions;
+  std::unordered_map<const TFunction*, int> Nodes;
+  std::vector<TRoutineEffects> Effects;
+  std::vector<TRegisterKeep> Kept;
+  std::vector<bool> UnknownCallers;
+  std::vector<std::vector<TEdge>> Out;
+  std::map<std::string, int, TNoCaseLess> LabelLines;
+};
+
+// Registers a RET hands back by the return size code; all when unknown.
+TRegisterSet ReturnRegisters(const TFunction& function);
+
+}  // namespace korvid
