@@ -5,6 +5,8 @@
 #include "analysis/FunctionTracker.h"
 #include "analysis/Functions.h"
 #include "analysis/InstructionEffects.h"
+#include "analysis/RoutineSummary.h"
+#include "source/Directives.h"
 #include "app/About.h"
 #include "source/Classifier.h"
 #include "source/Expressions.h"
@@ -162,6 +164,20 @@ void AnalyseNonInstruction(TLineList& lines, int index, TLine& line) {
   }
 }
 
+// A RET reads what its routine hands back; one outside any routine, or of a
+// routine whose return size is unknown, may hand back any register.
+void AddReturnUsages(TLineList& lines, TLine& line, const TFunction* routine) {
+  TRegisterSet returned;
+  if (routine == nullptr) {
+    returned.set();
+  } else {
+    returned = ReturnRegisters(*routine);
+  }
+  for (int r = 0; r < 32; ++r)
+    if (returned[r]) AddUsage(line.Usages, lines.RegisterVar[r], uRead);
+  line.RetHasValue = returned.any();
+}
+
 // What the walk over all lines remembers between lines.
 struct TWalkState {
   int PendingDollar = -1;
@@ -170,6 +186,8 @@ struct TWalkState {
   std::string SourceFile;
   std::string SourceLine;
   bool XLine = false;
+  // Inside ".ASM" code the routine's return registers are not checked.
+  bool NoReturnCheck = false;
 };
 
 // Replaces "%." by the scope prefix set by the last ".UNIT" line.
@@ -228,9 +246,32 @@ void AnalyseHeaderValue(TLineList& lines, int index, TWalkState& state) {
   }
 }
 
-void ActOnLineType(TLineList& lines, int index, TWalkState& state) {
+void ActOnReturn(TLineList& lines, TLine& line, TWalkState& state, TFunctionTracker& routines) {
+  AddReturnUsages(lines, line, routines.Current());
+  if (routines.Current() == nullptr || state.NoReturnCheck || lines.Directives[TDirective::NO_CHECK_RETURN_REGS])
+    routines.StopFrameWatch();
+  line.Value = routines.FrameWatchOn() ? -1 : 0;
+  lines.Directives.Set(TDirective::NO_CHECK_RETURN_REGS, false);
+}
+
+void ActOnLineType(TLineList& lines, int index, TWalkState& state, TFunctionTracker& routines) {
   TLine& line = *lines.Line(index);
   switch (line.LineType) {
+    case lt::RET:
+      ActOnReturn(lines, line, state, routines);
+      break;
+    case lt::RETURNS:
+      if (!lines.Directives[TDirective::NO_CHECK_RETURN_REGS]) routines.SetReturns(line);
+      break;
+    case lt::FUNC:
+      state.NoReturnCheck = false;
+      break;
+    case lt::ASM:
+      state.NoReturnCheck = true;
+      break;
+    case lt::OPTI:
+      ApplyDirective(lines, state.SourceFile, SourceLineNumber(state, index), line, routines.Current(), line.Operands);
+      break;
     case lt::IJMP:
     case lt::EIJMP:
       lines.IndirectFlags |= lines.EntryLineIndex != 0 ? 8 : 2;
@@ -278,6 +319,10 @@ void ActOnLineType(TLineList& lines, int index, TWalkState& state) {
       state.XLine = line.LineType == lt::XLINE;
       break;
     case lt::FILE:
+      if (lines.Vars.VolatileDefault != volatility::Default) {
+        lines.Errors.WriteWarning("Volatile block not terminated with VOLATILE_DFT", state.SourceFile, index + 1, 1);
+        lines.Vars.VolatileDefault = volatility::Default;
+      }
       state.SourceFile = line.Operands;
       state.SourceLine = "1";
       break;
@@ -336,7 +381,7 @@ void AnalyseAll(TLineList& lines) {
       state.MarkerIndex = 0;
     }
     routines.AfterLine(i);
-    ActOnLineType(lines, i, state);
+    ActOnLineType(lines, i, state, routines);
     if (i % kProgressStride == 0) {
       lines.DisplayChanged = true;
       lines.ProcessMessages();
@@ -368,6 +413,8 @@ void AnalyseLine(TLineList& lines, int index) {
     AnalyseNonInstruction(lines, index, line);
   }
 
+  // A RET analysed again after loading: its routine decides what it hands back.
+  if (line.LineType == lt::RET && index < lines.AnalysedCount) AddReturnUsages(lines, line, line.Func);
   if (line.IsSkip()) {
     int next = NextSizedLine(lines, index);
     if (next >= 0) lines.Line(next)->MaybeSkipped = true;

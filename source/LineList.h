@@ -16,6 +16,7 @@
 #include "analysis/Variables.h"
 #include "app/ProjectFile.h"
 #include "diagnostics/WorkerPool.h"
+#include "source/Directives.h"
 #include "source/Labels.h"
 #include "source/Line.h"
 #include "source/TextFile.h"
@@ -75,6 +76,7 @@ class TLineList {
   // Labels named by the entry directives, used as data.
   TASMLabelList DataLabels;
   tVarList Vars;
+  TDirectiveFlags Directives;
   // The canonical variables of the registers and the status flags (SREG bit order).
   std::array<TVar*, 32> RegisterVar{};
   std::array<TVar*, 8> FlagVar{};

@@ -18,11 +18,13 @@ TRegisterSet Regs(std::initializer_list<int> numbers) {
 TEST(RoutineSummaryTest, EffectsAreClosedOverCallsAndCycles) {
   TRoutineProgram p(
       ".FUNC main\n"
+      ".RETURNS 0\n"
       "main:\n"
       "  RCALL ping\n"
       "  RET\n"
       ".ENDFUNC\n"
       ".FUNC ping\n"
+      ".RETURNS 0\n"
       "ping:\n"
       "  LDI R16,1      ; w:R16\n"
       "  BREQ done      ; r:Z\n"
@@ -31,6 +33,7 @@ TEST(RoutineSummaryTest, EffectsAreClosedOverCallsAndCycles) {
       "  RET\n"
       ".ENDFUNC\n"
       ".FUNC pong\n"
+      ".RETURNS 0\n"
       "pong:\n"
       "  STS counter,R17 ; r:R17 w:@counter\n"
       "  INC R18         ; m:R18 w:Z\n"
@@ -38,6 +41,7 @@ TEST(RoutineSummaryTest, EffectsAreClosedOverCallsAndCycles) {
       "  RET\n"
       ".ENDFUNC\n"
       ".FUNC quiet\n"
+      ".RETURNS 0\n"
       "quiet:\n"
       "  RET\n"
       ".ENDFUNC\n");
@@ -54,8 +58,8 @@ TEST(RoutineSummaryTest, EffectsAreClosedOverCallsAndCycles) {
     EXPECT_FALSE(e.StoresThroughPointer) << name;
   }
   EXPECT_FALSE(summaries.Of(&p.Func("quiet")).MayStoreAnything());
-  EXPECT_EQ(&summaries.AtCall(2), &summaries.Of(&p.Func("ping")));
-  EXPECT_EQ(summaries.OwnerOf(7), &p.Func("ping"));
+  EXPECT_EQ(&summaries.AtCall(3), &summaries.Of(&p.Func("ping")));
+  EXPECT_EQ(summaries.OwnerOf(9), &p.Func("ping"));
   EXPECT_TRUE(summaries.Of(nullptr).Unknown);
 }
 
@@ -120,6 +124,7 @@ TEST(RoutineSummaryTest, MemoryNamesOverlapByAddress) {
 TEST(RoutineSummaryTest, KeptSetsFollowTheCallers) {
   const std::string cycle =
       ".FUNC ping\n"
+      ".RETURNS 0\n"
       "ping:\n"
       "  MOV R20,R21   ; w:R20 r:R21\n"
       "  RCALL pong\n"
