@@ -54,7 +54,7 @@ bool Load(TLineList& lines, const std::string& asmName) {
 
 void ApplyMode(TLineList& lines, const TRunMode& mode) {
   if (mode.QuickOpt) lines.QuickOpt = true;
-  (void)mode.SmartlinkOnly;
+  if (mode.SmartlinkOnly) lines.Directives.Set(TDirective::SMARTLINK_ONLY);
 }
 
 // The ".opt" and ".fas" reports beside the program, the ".opt" first.

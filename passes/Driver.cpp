@@ -1,12 +1,276 @@
 #include "passes/Driver.h"
 
+#include <cstdio>
+
+#include "analysis/Functions.h"
+#include "app/About.h"
+#include "diagnostics/Reports.h"
 #include "source/LineList.h"
 
 namespace korvid {
 
-void Optimise(TLineList& lines, const std::string& /*directory*/) {
-  lines.Iteration = 1;
+namespace {
+
+// Two rewrites that undo each other must not keep a run going for ever.
+constexpr int kMaxIterations = 50;
+
+using D = TDirective;
+using Clock = std::chrono::system_clock;
+
+class TDriver {
+ public:
+  TDriver(TLineList& lines, const TPassTable& passes) : Lines(lines), Passes(passes), Flags(lines.Directives) {}
+
+  void Run() {
+    auto start = Clock::now();
+    Lines.Iteration = 1;
+    bool optimising = !Lines.CompilerUnsupported;
+    if (optimising && Lines.OptimiseEnabled && !OneTimePasses()) return;
+    if (optimising) IterateAndClose();
+    TidyLines(Lines);
+    Status("Done!");
+    AppendSummary(start);
+    if (Flags[D::LIST_USER_FUNCTIONS]) AppendSizeTable();
+  }
+
+ private:
+  bool RunPass(TPassStep step) {
+    const TPass& pass = Passes[static_cast<std::size_t>(step)];
+    return pass ? pass(Lines) : false;
+  }
+
+  void Status(const std::string& text) {
+    Lines.StatusText = text;
+    Lines.DisplayChanged = true;
+    Lines.ProcessMessages();
+  }
+
+  // False when a pass aborted the run: nothing more is done, not even the summary.
+  bool OneTimePasses() {
+    Lines.ProcessMessages();
+    if (Flags[D::SMARTLINK_ONLY]) return true;
+    if (!Flags[D::NO_BITTEST8]) RunPass(TPassStep::BitTest8);
+    RunPass(TPassStep::InterruptRegs);
+    if (!Flags[D::NO_LOOP_OPT]) {
+      Status("Loop Optimisation...");
+      RunPass(TPassStep::Loop);
+      if (Lines.Aborted) return false;
+    }
+    if (!Flags[D::NO_CALL_FRAME_OPT]) {
+      Status("Call Optimisation...");
+      RunPass(TPassStep::CallFrame);
+      Lines.ResetAllMarks();
+    }
+    if (!Flags[D::NO_BRANCH_OPT]) {
+      Status("Branch Optimisation...");
+      RunPass(TPassStep::Branch);
+      if (Lines.Aborted) return false;
+    }
+    Status(Lines.QuickOpt ? "Quick Optimisation" : "Full Optimisation");
+    return true;
+  }
+
+  // One iteration of the four phases; true when nothing changed.
+  bool Iterate() {
+    Lines.ResetAllMarks();
+    bool done = true;
+    bool smartlink = Flags[D::SMARTLINK_ONLY];
+    if (!smartlink) {
+      if (!Flags.Phase1Off()) done = !RunPass(TPassStep::Phase1);
+      if (!Flags.Phase2Off() && RunPass(TPassStep::Phase2)) done = false;
+    }
+    if (!Flags.Phase3Off() && RunPass(TPassStep::Phase3)) done = false;
+    if (!smartlink && !Flags[D::No_Phase_4] && RunPass(TPassStep::Phase4)) done = false;
+    TidyLines(Lines);
+    if (Lines.QuickOpt && !smartlink) {
+      Lines.ResetAllMarks();
+      RunPass(TPassStep::Phase1);
+      RunPass(TPassStep::Phase2);
+      done = true;
+    }
+    return done;
+  }
+
+  void IterateAndClose() {
+    int iterations = 0;
+    for (;;) {
+      bool done = false;
+      while (Lines.OptimiseEnabled && !done) {
+        done = Iterate();
+        if (!done) {
+          ++Lines.Iteration;
+          Lines.DisplayChanged = true;
+        }
+        if (!done && ++iterations >= kMaxIterations) {
+          Lines.Errors.WriteWarning("Optimisation stopped after " + std::to_string(kMaxIterations) +
+                                        " iterations that kept changing the program",
+                                    Lines.FileName, 1, 1);
+          done = true;
+        }
+      }
+      if (Flags[D::SMARTLINK_ONLY]) return;
+      if (Flags[D::SPEED] || Flags[D::SPEED_ALL] || Flags[D::NO_CSE_OPT]) break;
+      Status("Common Exit Point Optimisation...");
+      RunPass(TPassStep::CommonExit);
+      ++Lines.Iteration;
+      Lines.DisplayChanged = true;
+      Flags.Set(D::NO_CSE_OPT);
+      if (Lines.QuickOpt) break;
+    }
+    ClosingPasses();
+  }
+
+  void ClosingPasses() {
+    if (!Flags.Phase1Off()) RunPass(TPassStep::Phase1);
+    if (!Flags.Phase2Off()) RunPass(TPassStep::Phase2);
+    if (!Flags.Phase3Off()) RunPass(TPassStep::Phase3);
+    if (!Flags[D::NO_CALL_FRAME_OPT]) {
+      Status("Call Optimisation...");
+      Lines.ClearCallMarks();
+      RunPass(TPassStep::CallFrame);
+    }
+    Status("Finalising...");
+    RunPass(TPassStep::Finalise);
+    if (!Flags[D::NO_OPTI_PTR]) RunPass(TPassStep::Pointer);
+  }
+
+  void AppendLine(TLineType type, const std::string& text) {
+    Lines.InsertLine(Lines.Count());
+    Lines.SetLine(Lines.Count() - 1, type, "", text, "", nullptr);
+  }
+
+  void AppendComments(const std::vector<std::string>& texts) {
+    for (const std::string& text : texts) AppendLine(text.empty() ? lt::Blank : lt::Comment, text);
+  }
+
+  void AppendSummary(Clock::time_point start) {
+    using std::chrono::duration_cast;
+    using std::chrono::seconds;
+    auto now = Clock::now();
+    AppendComments(SummaryLines(ProgramVersion().Label, Lines.OriginalSize - Lines.DataBytes, Lines.BytesSaved(),
+                                duration_cast<seconds>(start - Lines.LoadTime), duration_cast<seconds>(now - start),
+                                duration_cast<seconds>(now - Lines.LoadTime)));
+  }
+
+  void AppendSizeTable() {
+    std::vector<std::string> table;
+    WriteSizeTable(Lines.Functions, table);
+    AppendComments(table);
+  }
+
+  TLineList& Lines;
+  const TPassTable& Passes;
+  TDirectiveFlags& Flags;
+};
+
+}  // namespace
+
+const TPassTable& DefaultPasses() {
+  static const TPassTable passes{};
+  return passes;
+}
+
+void Optimise(TLineList& lines, const std::string& /*directory*/, const TPassTable& passes) {
+  TDriver(lines, passes).Run();
+}
+
+std::string FormatDuration(std::chrono::seconds duration) {
+  long long total = std::max<long long>(0, duration.count());
+  char text[32];
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
+  return text;
+}
+
+std::vector<std::string> SummaryLines(const std::string& version, std::int32_t codeSize, std::int32_t saved,
+                                      std::chrono::seconds analysis, std::chrono::seconds optimisation,
+                                      std::chrono::seconds total) {
+  std::vector<std::string> lines{""};
+  if (codeSize == 0) {
+    lines.push_back("; Korvid Optimiser " + version + " did not find any code to optimise.");
+  } else {
+    // The nearest whole percentage, halves going up (7 of 200 bytes is 4%).
+    long long twice = 2LL * codeSize;
+    long long numerator = 200LL * saved + codeSize;
+    long long percent = numerator / twice - ((numerator % twice != 0) && ((numerator < 0) != (twice < 0)));
+    lines.push_back("; Korvid Optimiser " + version + " saved " + std::to_string(saved) + " bytes.");
+    lines.push_back("; Original size was " + std::to_string(codeSize) + " so % saved = " + std::to_string(percent) +
+                    "%");
+  }
+  lines.push_back("; Analysis Time (hh:mm:ss) : " + FormatDuration(analysis));
+  lines.push_back("; Optimisation Time (hh:mm:ss) : " + FormatDuration(optimisation));
+  lines.push_back("; Total Time (hh:mm:ss) : " + FormatDuration(total));
+  return lines;
+}
+
+int BranchKind(TLineType type) {
+  switch (type) {
+    case lt::RJMP: case lt::JMP: return 20;
+    case lt::RCALL: case lt::ICALL: case lt::CALL: return 18;
+    case lt::EICALL: return 21;
+    case lt::RET: case lt::RETI: return 19;
+    case lt::BRCS: case lt::BRLO: return 1;
+    case lt::BRCC: case lt::BRSH: return 2;
+    case lt::BREQ: return 3;
+    case lt::BRNE: return 4;
+    case lt::BRMI: return 5;
+    case lt::BRPL: return 6;
+    case lt::BRVS: return 7;
+    case lt::BRVC: return 8;
+    case lt::BRLT: return 9;
+    case lt::BRGE: return 10;
+    case lt::BRHS: return 11;
+    case lt::BRHC: return 12;
+    case lt::BRTS: return 13;
+    case lt::BRTC: return 14;
+    case lt::BRIE: return 15;
+    case lt::BRID: return 16;
+    default: return 0;
+  }
+}
+
+void TidyLines(TLineList& lines) {
   lines.ProcessMessages();
+  TFunction* routine = nullptr;
+  bool previousBlank = false;
+  for (int i = 0; i < lines.Count();) {
+    TLine& line = *lines.Line(i);
+    switch (line.LineType) {
+      case lt::FUNC:
+        routine = lines.Functions.FindByName(FunctionHeaderName(line.Operands));
+        if (routine != nullptr) routine->StartLine = i;
+        previousBlank = false;
+        break;
+      case lt::ENDFUNC:
+        if (routine != nullptr) {
+          routine->EndLine = i;
+        } else {
+          lines.RemoveLine(i);
+        }
+        routine = nullptr;
+        previousBlank = false;
+        break;
+      case lt::Blank:
+        if (previousBlank) lines.RemoveLine(i);
+        previousBlank = true;
+        break;
+      default:
+        previousBlank = false;
+    }
+    if (line.Removed) {
+      lines.DeleteLine(i);
+      continue;
+    }
+    if (line.BranchMark) {
+      line.BranchMark = false;
+      if (int kind = BranchKind(line.LineType); kind != 0) {
+        std::string operands = std::to_string(kind) + ", " + line.Op1;
+        lines.InsertLine(i);
+        lines.SetLine(i, lt::BRANCH, "", ".BRANCH", operands, routine);
+        ++i;
+      }
+    }
+    ++i;
+  }
 }
 
 }  // namespace korvid

@@ -1,0 +1,133 @@
+#include "passes/Driver.h"
+
+#include <gtest/gtest.h>
+
+#include "source/LineList.h"
+
+namespace korvid {
+namespace {
+
+// Stub passes that record their order and report "changed" a set number of times.
+struct TRecorder {
+  std::vector<TPassStep> Calls;
+  std::array<int, static_cast<std::size_t>(TPassStep::Count)> ChangesLeft{};
+  std::function<void(TLineList&, TPassStep)> Hook;
+
+  TPassTable Table() {
+    TPassTable table;
+    for (std::size_t s = 0; s < table.size(); ++s) {
+      table[s] = [this, s](TLineList& lines) {
+        auto step = static_cast<TPassStep>(s);
+        Calls.push_back(step);
+        if (Hook) Hook(lines, step);
+        if (ChangesLeft[s] == 0) return false;
+        --ChangesLeft[s];
+        return true;
+      };
+    }
+    return table;
+  }
+  int Count(TPassStep step) const { return static_cast<int>(std::count(Calls.begin(), Calls.end(), step)); }
+};
+
+TEST(DriverTest, PhasesIterateUntilNothingChangesThenTheClosingPassesRun) {
+  TLineList lines;
+  lines.LoadFromText("  NOP\n");
+  TRecorder recorder;
+  recorder.ChangesLeft[static_cast<int>(TPassStep::Phase2)] = 2;
+  Optimise(lines, "", recorder.Table());
+  // Two changing iterations, one quiet one, the common exit pass, then one more quiet iteration.
+  EXPECT_EQ(recorder.Count(TPassStep::Phase4), 4);
+  EXPECT_EQ(recorder.Count(TPassStep::CommonExit), 1);
+  EXPECT_EQ(recorder.Count(TPassStep::Phase1), 5);
+  EXPECT_EQ(recorder.Count(TPassStep::Finalise), 1);
+  EXPECT_EQ(lines.Iteration, 4);
+  std::vector<TPassStep> start(recorder.Calls.begin(), recorder.Calls.begin() + 10);
+  EXPECT_EQ(start, (std::vector<TPassStep>{TPassStep::BitTest8, TPassStep::InterruptRegs, TPassStep::Loop, TPassStep::CallFrame,
+                                           TPassStep::Branch, TPassStep::Phase1, TPassStep::Phase2,
+                                           TPassStep::Phase3, TPassStep::Phase4, TPassStep::Phase1}));
+  EXPECT_EQ(lines.StatusText, "Done!");
+}
+
+TEST(DriverTest, ModesAndDirectivesChooseThePasses) {
+  auto run = [](auto setUp) {
+    TLineList lines;
+    lines.LoadFromText("  NOP\n");
+    setUp(lines);
+    TRecorder recorder;
+    recorder.ChangesLeft[static_cast<int>(TPassStep::Phase3)] = 1;
+    Optimise(lines, "", recorder.Table());
+    return recorder;
+  };
+  TRecorder smartlink = run([](TLineList& l) { l.Directives.Set(TDirective::SMARTLINK_ONLY); });
+  EXPECT_EQ(smartlink.Count(TPassStep::Phase3), 2);
+  EXPECT_EQ(smartlink.Calls.size(), 2u);
+
+  TRecorder quick = run([](TLineList& l) { l.QuickOpt = true; });
+  EXPECT_EQ(quick.Count(TPassStep::CommonExit), 1);
+  EXPECT_EQ(quick.Count(TPassStep::Phase4), 1);
+
+  TRecorder speed = run([](TLineList& l) { l.Directives.Set(TDirective::SPEED); });
+  EXPECT_EQ(speed.Count(TPassStep::CommonExit), 0);
+
+  TRecorder noLoop = run([](TLineList& l) { l.Directives.Set(TDirective::NO_LOOP_OPT); });
+  EXPECT_EQ(noLoop.Count(TPassStep::Loop), 0);
+}
+
+TEST(DriverTest, HaltStillClosesAndAbortLeavesAtOnce) {
+  TLineList lines;
+  lines.LoadFromText("  NOP\n");
+  TRecorder recorder;
+  recorder.ChangesLeft[static_cast<int>(TPassStep::Phase1)] = 100;
+  recorder.Hook = [](TLineList& l, TPassStep step) {
+    if (step == TPassStep::Phase2) l.OptimiseEnabled = false;
+  };
+  Optimise(lines, "", recorder.Table());
+  EXPECT_EQ(recorder.Count(TPassStep::Phase4), 1);
+  EXPECT_EQ(recorder.Count(TPassStep::Finalise), 1);
+  EXPECT_NE(lines.Text(lines.Count() - 1).find("Total Time"), std::string::npos);
+
+  TLineList aborted;
+  aborted.LoadFromText("  NOP\n");
+  TRecorder aborting;
+  aborting.Hook = [](TLineList& l, TPassStep step) {
+    if (step == TPassStep::Loop) l.ReportAbort(0, "stop");
+  };
+  Optimise(aborted, "", aborting.Table());
+  EXPECT_EQ(aborting.Calls.back(), TPassStep::Loop);
+  EXPECT_EQ(aborted.Count(), 1);
+}
+
+TEST(DriverTest, SummaryArithmeticAndDurations) {
+  auto lines = SummaryLines("Version 1.0.0.1", 200, 7, std::chrono::seconds(5), std::chrono::seconds(61),
+                            std::chrono::seconds(90061));
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0], "");
+  EXPECT_EQ(lines[1], "; Korvid Optimiser Version 1.0.0.1 saved 7 bytes.");
+  EXPECT_EQ(lines[2], "; Original size was 200 so % saved = 4%");
+  EXPECT_EQ(lines[3], "; Analysis Time (hh:mm:ss) : 00:00:05");
+  EXPECT_EQ(lines[4], "; Optimisation Time (hh:mm:ss) : 00:01:01");
+  EXPECT_EQ(lines[5], "; Total Time (hh:mm:ss) : 25:01:01");
+  EXPECT_EQ(SummaryLines("V", 200, 5, {}, {}, {})[2], "; Original size was 200 so % saved = 3%");
+  EXPECT_EQ(SummaryLines("V", 200, -7, {}, {}, {})[2], "; Original size was 200 so % saved = -3%");
+  EXPECT_EQ(SummaryLines("V", 0, 0, {}, {}, {})[1], "; Korvid Optimiser V did not find any code to optimise.");
+}
+
+TEST(DriverTest, TidyShrinksBlanksDropsRemovedLinesAndStrayFunctionEnds) {
+  TLineList lines;
+  lines.LoadFromText("  NOP\n\n\n\n.ENDFUNC\n  BREQ x\nx:\n");
+  lines.RemoveLine(0);
+  lines.Line(5)->BranchMark = true;
+  TidyLines(lines);
+  ASSERT_EQ(lines.Count(), 4);
+  EXPECT_EQ(lines.Line(0)->LineType, lt::Blank);
+  EXPECT_EQ(lines.Line(1)->LineType, lt::BRANCH);
+  EXPECT_EQ(lines.Line(1)->Operands, "3, x");
+  EXPECT_EQ(lines.Line(2)->LineType, lt::BREQ);
+  EXPECT_FALSE(lines.Line(2)->BranchMark);
+  EXPECT_EQ(BranchKind(lt::BRID), 16);
+  EXPECT_EQ(BranchKind(lt::NOP), 0);
+}
+
+}  // namespace
+}  // namespace korvid
