@@ -11,15 +11,7 @@ namespace {
 
 constexpr int kFramePointer = 28;
 
-int SourceLineOf(const TLine& line, int index) {
-  try {
-    std::size_t used = 0;
-    int number = std::stoi(line.SrcLineNo, &used);
-    if (used == line.SrcLineNo.size()) return number;
-  } catch (const std::exception&) {
-  }
-  return index + 1;
-}
+int SourceLineOf(const TLine& line, int index) { return DecimalOr(line.SrcLineNo, index + 1); }
 
 }  // namespace
 

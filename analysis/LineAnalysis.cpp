@@ -203,25 +203,7 @@ bool ApplyScopePrefix(TLineList& lines, int index) {
   return true;
 }
 
-std::int64_t HexDigitsValue(std::string_view text) {
-  std::uint64_t value = 0;
-  for (char c : text) {
-    int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-    if (digit < 0) continue;
-    value = (value << 4) | static_cast<std::uint64_t>(digit);
-  }
-  return static_cast<std::int64_t>(value & 0x7FFFFFFFFFFFFFFFull);
-}
-
-int SourceLineNumber(const TWalkState& state, int index) {
-  try {
-    std::size_t used = 0;
-    int number = std::stoi(state.SourceLine, &used);
-    if (used == state.SourceLine.size()) return number;
-  } catch (const std::exception&) {
-  }
-  return index + 1;
-}
+int SourceLineNumber(const TWalkState& state, int index) { return DecimalOr(state.SourceLine, index + 1); }
 
 std::string_view WithoutLastChar(std::string_view text) {
   return text.empty() ? text : text.substr(0, text.size() - 1);
@@ -231,14 +213,14 @@ void AnalyseHeaderValue(TLineList& lines, int index, TWalkState& state) {
   TLine& line = *lines.Line(index);
   lines.Vars.Declare(line.LabelName, true, line.Comment, line.Op1);
   if (EqualsNoCase(line.LabelName, "_iDataStart")) {
-    lines.Vars.IDataStart = HexDigitsValue(WithoutLastChar(line.Op1));
+    lines.Vars.IDataStart = HexToInt64(WithoutLastChar(line.Op1)).value_or(0);
   } else if (EqualsNoCase(line.LabelName, "OPTIMISERREV") || EqualsNoCase(line.LabelName, "OPTIMISERBUILD")) {
     const TVersionInfo& version = ProgramVersion();
     const std::string& stamp = EqualsNoCase(line.LabelName, "OPTIMISERREV") ? version.RevisionText : version.BuildText;
     std::string operands = stamp + "         ; " + line.Comment;
     lines.SetLine(index, line.LineType, line.LabelName, line.Mnemonic, operands, line.Func);
   } else if (EqualsNoCase(line.LabelName, "COMPILERREV")) {
-    if (HexDigitsValue(WithoutLastChar(line.Op1)) < kFirstSupportedCompiler) {
+    if (HexToInt64(WithoutLastChar(line.Op1)).value_or(kFirstSupportedCompiler) < kFirstSupportedCompiler) {
       lines.Errors.WriteError("Compiler not supported for this version of Korvid Optimiser", state.SourceFile,
                               SourceLineNumber(state, index), 1);
       lines.CompilerUnsupported = true;

@@ -244,18 +244,8 @@ void TLineList::ReportAbort(int index, const std::string& message) {
   if (Aborted) return;
   Aborted = true;
   const TLine* line = Line(index);
-  int sourceLine = 1;
-  std::string sourceFile;
-  if (line != nullptr) {
-    sourceFile = line->SrcFile;
-    try {
-      std::size_t used = 0;
-      sourceLine = std::stoi(line->SrcLineNo, &used);
-      if (used != line->SrcLineNo.size()) sourceLine = 1;
-    } catch (const std::exception&) {
-      sourceLine = 1;
-    }
-  }
+  std::string sourceFile = line != nullptr ? line->SrcFile : "";
+  int sourceLine = line != nullptr ? DecimalOr(line->SrcLineNo, 1) : 1;
   Errors.WriteError(message, sourceFile, sourceLine, 1);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <stdexcept>
 
 namespace korvid {
 
@@ -32,6 +33,16 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 
 bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && EqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
+int DecimalOr(const std::string& text, int fallback) {
+  try {
+    std::size_t used = 0;
+    int number = std::stoi(text, &used);
+    if (used == text.size()) return number;
+  } catch (const std::exception&) {
+  }
+  return fallback;
 }
 
 }  // namespace korvid

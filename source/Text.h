@@ -13,5 +13,7 @@ std::string UpperCase(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 bool EndsWithNoCase(std::string_view text, std::string_view suffix);
+// The whole text read as a decimal integer, or `fallback` when it is none.
+int DecimalOr(const std::string& text, int fallback);
 
 }  // namespace korvid
