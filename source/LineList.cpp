@@ -67,6 +67,8 @@ void TLineList::LoadFromText(const std::string& text, const std::string& fileNam
 }
 
 void TLineList::Load(TTextFile file, const std::string& fileName) {
+  // A new program: nothing remembered about the old one may answer for it.
+  ++Generation;
   Entries.clear();
   Entries.reserve(file.Lines.size());
   for (auto& line : file.Lines) Entries.push_back({std::move(line.Text), nullptr, line.CrLf});
