@@ -70,6 +70,8 @@ void TLineList::LoadFromText(const std::string& text, const std::string& fileNam
 }
 
 void TLineList::Load(TTextFile file, const std::string& fileName, const std::string& companionFile) {
+  // A new program: nothing remembered about the old one may answer for it.
+  ++Generation;
   Entries.clear();
   Functions.Clear();
   if (!companionFile.empty()) Functions.LoadCompanionFile(companionFile);

@@ -23,6 +23,8 @@
 
 namespace korvid {
 
+class TSearchCache;
+
 class TLineList {
  public:
   TLineList();
@@ -111,6 +113,8 @@ class TLineList {
   bool Interactive = false;
   // Bumped by every edit, so search marks made before an edit can be told apart.
   std::uint64_t Generation = 0;
+  // Liveness and modification answers of the path searches, valid for one Generation.
+  std::shared_ptr<TSearchCache> SearchCache;
   std::function<void()> OnProcessMessages;
 
  private:

@@ -1,0 +1,185 @@
+#include "analysis/RegisterStates.h"
+
+#include "analysis/ByteRanges.h"
+#include "analysis/CallEffects.h"
+#include "analysis/EffectTable.h"
+#include "analysis/LineGraph.h"
+#include "analysis/Variables.h"
+#include "source/Classifier.h"
+#include "source/LineList.h"
+
+namespace korvid {
+
+namespace {
+
+bool IsLoad(TLineType t) {
+  return t == lt::LDI || t == lt::LDS || t == lt::LDD || t == lt::LD || t == lt::CLR || t == lt::SER;
+}
+bool IsMemoryLoad(TLineType t) { return t == lt::LDS || t == lt::LDD || t == lt::LD; }
+bool IsMemoryStore(TLineType t) { return t == lt::STS || t == lt::STD || t == lt::ST; }
+bool IsCopy(TLineType t) { return t == lt::MOV || t == lt::MOVW; }
+
+int RegisterOf(const TVar* var) {
+  return var != nullptr && tVarList::IsRegister(*var) ? static_cast<int>(var->Address) : -1;
+}
+
+// The register, or the memory the line stores to, changed: records copied from
+// it are stale. The register a store writes out (`kept`) still equals both its
+// source and its target, so it keeps its records.
+void InvalidateCopiesOf(TRegistersStates& states, const TVar& changed, int kept = -1) {
+  for (int k = 0; k < 32; ++k) {
+    if (k == kept) continue;
+    TRegisterState& state = states.Regs[k];
+    if (state.LoadSource != nullptr && (IsMemoryLoad(state.LoadType) || IsCopy(state.LoadType)) &&
+        MayOverlap(*state.LoadSource, changed)) {
+      state.Clear();
+    } else if (state.StoreTarget != nullptr && MayOverlap(*state.StoreTarget, changed)) {
+      state.ClearStore();
+    }
+  }
+}
+
+// A store through an unknown address, or a call that may store: no memory record survives.
+void InvalidateMemoryRecords(TRegistersStates& states, int kept) {
+  for (int k = 0; k < 32; ++k) {
+    if (k == kept) continue;
+    TRegisterState& state = states.Regs[k];
+    if (IsMemoryLoad(state.LoadType)) {
+      state.Clear();
+    } else if (IsMemoryStore(state.StoreType)) {
+      state.ClearStore();
+    }
+  }
+}
+
+void RecordLoad(TRegisterState& state, const TLine& line, int index) {
+  state.Valid = true;
+  state.ClearStore();
+  state.LoadSource = line.SrcVar;
+  state.LoadType = line.LineType;
+  state.LoadValue = static_cast<std::int32_t>(line.Value);
+  state.LoadValueKnown = line.ValueKnown;
+  state.LoadOperand = line.Op2;
+  state.LoadPtrReg = line.PtrReg;
+  state.LoadLine = index;
+}
+
+void RecordStore(TRegisterState& state, const TLine& line, int index, const std::string& operand) {
+  state.Valid = true;
+  state.StoreTarget = line.DestVar;
+  state.StoreType = line.LineType;
+  state.StoreValue = static_cast<std::int32_t>(line.Value);
+  state.StoreValueKnown = line.ValueKnown;
+  state.StoreOperand = operand;
+  state.StorePtrReg = line.PtrReg;
+  state.StoreLine = index;
+}
+
+// Everything the line may write, before anything new is recorded from it.
+void ForgetWrites(const TLineList& lines, int index, const TLine& line, TRegistersStates& states) {
+  TRegFlagSet addressTaken = 0;
+  for (int r = 0; r < 32; ++r)
+    if (lines.RegisterVar[r] != nullptr && lines.RegisterVar[r]->AddressTaken) addressTaken |= RegisterBit(r);
+  TRegFlagSet written = LineRegisterBits(line, addressTaken, 0).Def;
+  bool storesMemory = (line.Memory & mem::AnyDataWrite & ~mem::StackWrite) != 0;
+  if (line.FlowKind & fkCall) {
+    TCallEffect call = CallEffectOf(lines, index);
+    written |= call.MayWrite | call.MustWrite;
+    storesMemory = storesMemory || call.MayStore;
+  }
+  for (int r = 0; r < 32; ++r) {
+    if (!(written & RegisterBit(r))) continue;
+    states.Regs[r].Clear();
+    if (lines.RegisterVar[r] != nullptr) InvalidateCopiesOf(states, *lines.RegisterVar[r]);
+    // Either byte of a pointer pair changes the address it holds.
+    if (r >= 26) states.InvalidatePointer(r & ~1);
+  }
+  if (!storesMemory) return;
+  int kept = IsMemoryStore(line.LineType) ? RegisterOf(line.SrcVar) : -1;
+  bool knownTarget = line.LineType == lt::STS && line.DestVar != nullptr && !(line.FlowKind & fkCall);
+  if (knownTarget) {
+    InvalidateCopiesOf(states, *line.DestVar, kept);
+  } else {
+    InvalidateMemoryRecords(states, kept);
+  }
+  // Every other store of the line (an I/O location, a register by its data address) is in its usages.
+  for (const TVarUsage& usage : line.Usages.Items())
+    if ((usage.Usage & (uWrite | uModify)) && IsMemoryVariable(*usage.Var))
+      InvalidateCopiesOf(states, *usage.Var, kept);
+}
+
+}  // namespace
+
+void TRegisterState::ClearLoad() {
+  LoadSource = nullptr;
+  LoadType = 0;
+  LoadValue = 0;
+  LoadValueKnown = false;
+  LoadOperand.clear();
+  LoadPtrReg = 0;
+  LoadLine = 0;
+}
+
+void TRegisterState::ClearStore() {
+  StoreTarget = nullptr;
+  StoreType = 0;
+  StoreValue = 0;
+  StoreValueKnown = false;
+  StoreOperand.clear();
+  StorePtrReg = 0;
+  StoreLine = 0;
+}
+
+void TRegisterState::Clear() {
+  Valid = false;
+  ClearLoad();
+  ClearStore();
+}
+
+void TRegistersStates::ClearAll() {
+  for (TRegisterState& state : Regs) state.Clear();
+}
+
+void TRegistersStates::InvalidatePointer(int p) {
+  for (TRegisterState& state : Regs) {
+    if (state.LoadPtrReg == p) {
+      state.Clear();
+    } else if (state.StorePtrReg == p) {
+      state.ClearStore();
+    }
+  }
+}
+
+void UpdateRegisterStates(const TLineList& lines, int index, TRegistersStates& states) {
+  const TLine* found = lines.Line(index);
+  if (found == nullptr) {
+    states.ClearAll();
+    return;
+  }
+  const TLine& line = *found;
+  // A label, also one written before an instruction, is a join: other paths arrive there.
+  bool join = line.IsLabelLine() || (!line.LabelName.empty() && IsInstructionType(line.LineType));
+  if (join) states.ClearAll();
+  if (line.Size == 0) return;
+  if (line.UnknownEffect || (!IsInstructionType(line.LineType) && line.LineType != lt::Unknown)) {
+    states.ClearAll();
+    return;
+  }
+  ForgetWrites(lines, index, line, states);
+  // A line that may be skipped leaves its registers unknown, which ForgetWrites did.
+  if (line.MaybeSkipped) return;
+  TLineType type = line.LineType;
+  int r = RegisterOf(line.DestVar);
+  int q = RegisterOf(line.SrcVar);
+  bool pointerStays = line.PtrMode >= 2;
+  // A register loaded through its own pointer pair no longer matches the address.
+  bool ownPointer = line.PtrReg >= 0 && (r & ~1) == line.PtrReg;
+  if (IsLoad(type) && r >= 0 && pointerStays && !ownPointer) RecordLoad(states.Regs[r], line, index);
+  if (IsCopy(type) && r >= 0) {
+    RecordLoad(states.Regs[r], line, index);
+    if (q >= 0 && q != r) RecordStore(states.Regs[q], line, index, line.Op2);
+  }
+  if (IsMemoryStore(type) && q >= 0 && pointerStays) RecordStore(states.Regs[q], line, index, line.Op1);
+}
+
+}  // namespace korvid

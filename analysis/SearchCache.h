@@ -1,0 +1,52 @@
+// The answers the path searches share between questions: the line graph and,
+// for every line, which registers and flags are live there, which reach a
+// return unread, and which may be written before the path returns. Built in
+// one pass when first asked and rebuilt whenever the line list's Generation
+// has moved on, so no answer outlives the program it was computed for.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "analysis/LineGraph.h"
+
+namespace korvid {
+
+class TLineList;
+struct TVar;
+
+struct TMemoryAnswer {
+  bool Answer = false;
+  bool Detail = false;  // reachedReturn, or viaCall
+};
+
+class TSearchCache {
+ public:
+  std::uint64_t Generation = 0;
+  int Count = -1;
+  TLineGraph Graph;
+  // Per line, before it executes.
+  std::vector<TRegFlagSet> LiveIn;
+  std::vector<TRegFlagSet> ReachesReturn;  // unread and unwritten up to a RET
+  std::vector<TRegFlagSet> ModifiedIn;     // may be written before the path returns; kCallBit: a call lies ahead
+
+  // Open-ended answers for memory variables, by (variable, line).
+  std::map<std::pair<const TVar*, int>, TMemoryAnswer> MemoryUses;
+  std::map<std::pair<const TVar*, int>, TMemoryAnswer> MemoryWrites;
+
+  // Scratch of the forward searches: a line's bits count as seen only under the current stamp.
+  std::vector<std::uint32_t> SeenStamp;
+  std::vector<TRegFlagSet> SeenBits;
+  std::uint32_t Stamp = 0;
+  std::vector<std::pair<int, TRegFlagSet>> Work;
+
+  // Starts a forward search; returns the bits of `bits` not yet seen at line k and marks them.
+  void NewSearch();
+  TRegFlagSet See(int k, TRegFlagSet bits);
+};
+
+// The cache for the program as it is now.
+TSearchCache& CurrentSearchCache(TLineList& lines);
+
+}  // namespace korvid

@@ -1,0 +1,73 @@
+// Memory variables: compared by the bytes they occupy, reachable through
+// pointers and calls, and alive past every return.
+#include <gtest/gtest.h>
+
+#include "analysis/PathSearch.h"
+#include "tests/analysis/PathTestSupport.h"
+
+namespace korvid {
+namespace {
+
+constexpr const char* kDeclarations =
+    "v .EQU 0100h ; var data byte\n"
+    "w .EQU 0100h ; var data word\n"
+    "u .EQU 0104h ; var data byte\n";
+
+struct TMemoryCase {
+  const char* Name;
+  const char* Code;  // the line after ";a" is asked about
+  bool Used;
+};
+
+TEST(PathSearchMemory, StoresStayWhileAnythingMayReadTheBytes) {
+  const TMemoryCase cases[] = {
+      {"overwritten", " STS v,R16 ;a\n STS v,R18\n RET\n", false},
+      {"read through a pointer", " STS v,R16 ;a\n LD R17,Z\n STS v,R18\n RET\n", true},
+      {"read under another name", " STS v,R16 ;a\n LDS R17,w\n STS v,R18\n RET\n", true},
+      {"other bytes read", " STS v,R16 ;a\n LDS R17,u\n STS v,R18\n RET\n", false},
+      {"a call may read it", " STS v,R16 ;a\n RCALL f\n STS v,R18\nf: RET\n", true},
+      {"alive after the return", " STS v,R16 ;a\n RET\n", true},
+      {"overwritten on one path only", " STS v,R16 ;a\n SBRC R20,0\n STS v,R18\n RET\n", true},
+  };
+  for (const TMemoryCase& c : cases) {
+    TLineList lines;
+    lines.LoadFromText(std::string(kDeclarations) + c.Code);
+    testing::SetKnownReturns(lines, {});
+    TVar* v = lines.Vars.Find("v");
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(IsUsedLater(lines, v, testing::LineOf(lines, ";a") + 1), c.Used) << c.Name;
+  }
+}
+
+TEST(PathSearchMemory, WritesThroughPointersCallsAndAliasesModify) {
+  const TMemoryCase cases[] = {
+      {"untouched", " LDS R16,v ;a\n INC R16\n LDS R16,v\n RET\n", false},
+      {"pointer store", " LDS R16,v ;a\n ST X,R17\n LDS R16,v\n RET\n", true},
+      {"word alias", " LDS R16,v ;a\n STS w,R17\n LDS R16,v\n RET\n", true},
+      {"other bytes", " LDS R16,v ;a\n STS u,R17\n LDS R16,v\n RET\n", false},
+      {"call", " LDS R16,v ;a\n RCALL f\n LDS R16,v\nf: RET\n", true},
+  };
+  for (const TMemoryCase& c : cases) {
+    TLineList lines;
+    lines.LoadFromText(std::string(kDeclarations) + c.Code);
+    int from = testing::LineOf(lines, ";a") + 1;
+    EXPECT_EQ(IsModifiedBetween(lines, lines.Vars.Find("v"), from, from + 1), c.Used) << c.Name;
+  }
+}
+
+TEST(PathSearchMemory, AddressTakenRegistersAreReadThroughPointers) {
+  TLineList lines;
+  lines.LoadFromText(
+      " LDI R30,R5\n"   // 0: takes the address of R5
+      " LDI R5,1\n"     // 1
+      " LD R16,Y\n"     // 2
+      " CLR R5\n"       // 3
+      " RET\n");        // 4
+  testing::SetKnownReturns(lines, {17});
+  bool reached = false;
+  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[5], 2));
+  EXPECT_FALSE(IsUsedLater(lines, lines.RegisterVar[5], 2, false, ptrexempt::Y, 0, false, false, -1, reached));
+}
+
+}  // namespace
+}  // namespace korvid
