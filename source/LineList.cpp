@@ -49,7 +49,7 @@ std::string FormatLine(std::string_view labelName, std::string_view mnemonic, st
   return text;
 }
 
-TLineList::TLineList() = default;
+TLineList::TLineList(int parseThreads) : Parallel(parseThreads) {}
 
 TLineList::~TLineList() {
   Aborted = true;

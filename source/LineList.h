@@ -27,7 +27,8 @@ class TSearchCache;
 
 class TLineList {
  public:
-  TLineList();
+  // The parse worker count is a parameter only so it can be measured.
+  explicit TLineList(int parseThreads = TParallel::DefaultThreadCount());
   ~TLineList();
   TLineList(const TLineList&) = delete;
   TLineList& operator=(const TLineList&) = delete;

@@ -88,6 +88,36 @@ std::string CompareState(const Program& a, const Program& b, const Mcu& mcu, con
   return {};
 }
 
+bool ReadWholeFile(const std::string& name, std::string& text) {
+  std::ifstream in(name, std::ios::binary);
+  if (!in) return false;
+  std::stringstream ss;
+  ss << in.rdbuf();
+  text = ss.str();
+  return true;
+}
+
+// Writes the avr-as source the check would assemble, so the assembler can be timed on its own.
+int LowerFile(const std::string& name, const VerifyOptions& options) {
+  const Mcu* mcu = FindMcu(options.mcu);
+  std::string text;
+  if (!mcu) {
+    std::cerr << "unknown MCU " << options.mcu << " (known: " << McuNames() << ")\n";
+    return 2;
+  }
+  if (!ReadWholeFile(name, text)) {
+    std::cerr << "cannot read " << name << "\n";
+    return 2;
+  }
+  try {
+    std::cout << Lower(text, *mcu).assembly;
+  } catch (const LoweringError& e) {
+    std::cerr << "cannot lower " << name << ": " << e.what() << "\n";
+    return 2;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int ExitCode(const VerifyResult& result) {
@@ -144,19 +174,17 @@ VerifyResult VerifyProgramFiles(const std::string& originalFile, const std::stri
                                 const VerifyOptions& options) {
   std::string texts[2];
   const std::string* names[2] = {&originalFile, &optimisedFile};
-  for (int i = 0; i < 2; ++i) {
-    std::ifstream in(*names[i], std::ios::binary);
-    if (!in) return Result(Verdict::CouldNotCheck, "cannot read " + *names[i]);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    texts[i] = ss.str();
-  }
+  for (int i = 0; i < 2; ++i)
+    if (!ReadWholeFile(*names[i], texts[i])) return Result(Verdict::CouldNotCheck, "cannot read " + *names[i]);
   return VerifyPrograms(texts[0], texts[1], options);
 }
 
 int RunVerifyCommand(int argc, char** argv) {
-  const char* usage = "usage: korvid verify ORIGINAL OPTIMISED [--mcu NAME] [--budget CYCLES]\n";
+  const char* usage =
+      "usage: korvid verify ORIGINAL OPTIMISED [--mcu NAME] [--budget CYCLES]\n"
+      "       korvid verify --lower PROGRAM [--mcu NAME]   (writes the avr-as source)\n";
   VerifyOptions options;
+  bool lowerOnly = false;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -172,6 +200,8 @@ int RunVerifyCommand(int argc, char** argv) {
           return 2;
         }
       }
+    } else if (arg == "--lower") {
+      lowerOnly = true;
     } else if (arg == "-h" || arg == "--help") {
       std::cout << usage;
       return 0;
@@ -182,7 +212,8 @@ int RunVerifyCommand(int argc, char** argv) {
       files.push_back(arg);
     }
   }
-  if (files.size() != 2) {
+  if (lowerOnly && files.size() == 1) return LowerFile(files[0], options);
+  if (lowerOnly || files.size() != 2) {
     std::cerr << usage;
     return 2;
   }

@@ -27,7 +27,8 @@ VerifyResult VerifyPrograms(const std::string& originalText, const std::string& 
 VerifyResult VerifyProgramFiles(const std::string& originalFile, const std::string& optimisedFile,
                                 const VerifyOptions& options);
 
-// `korvid verify ORIGINAL OPTIMISED [--mcu NAME] [--budget CYCLES]`; argv[0] is the
+// `korvid verify ORIGINAL OPTIMISED [--mcu NAME] [--budget CYCLES]`, or
+// `korvid verify --lower PROGRAM [--mcu NAME]`, which writes the avr-as source; argv[0] is the
 // first word after the program name ("verify" or the executable's own name).
 int RunVerifyCommand(int argc, char** argv);
 

@@ -1,4 +1,4 @@
-// korvid-gen SEED [--blocks N]: writes a random program in the compiler's dialect.
+// korvid-gen SEED [--blocks N] [--lines N]: writes a random program in the compiler's dialect.
 #include <iostream>
 #include <string>
 
@@ -11,15 +11,17 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "--blocks" && i + 1 < argc) {
       options.blocks = std::stoi(argv[++i]);
+    } else if (arg == "--lines" && i + 1 < argc) {
+      options.lines = std::stoi(argv[++i]);
     } else if (!arg.empty() && arg[0] != '-' && seed.empty()) {
       seed = arg;
     } else {
-      std::cerr << "usage: korvid-gen SEED [--blocks N]\n";
+      std::cerr << "usage: korvid-gen SEED [--blocks N] [--lines N]\n";
       return 2;
     }
   }
   if (seed.empty()) {
-    std::cerr << "usage: korvid-gen SEED [--blocks N]\n";
+    std::cerr << "usage: korvid-gen SEED [--blocks N] [--lines N]\n";
     return 2;
   }
   try {

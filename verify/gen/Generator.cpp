@@ -84,7 +84,7 @@ void Main(Builder& b, const GenOptions& options) {
   b.Observe();
   int total = 0;
   for (const Idiom& idiom : Idioms()) total += idiom.weight;
-  for (int i = 0; i < options.blocks; ++i) {
+  for (int i = 0; i < options.blocks || static_cast<int>(b.lines.size()) < options.lines; ++i) {
     int pick = b.rng.Below(total);
     for (const Idiom& idiom : Idioms()) {
       if ((pick -= idiom.weight) >= 0) continue;

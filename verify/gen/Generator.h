@@ -7,6 +7,7 @@ namespace korvid::verify::gen {
 
 struct GenOptions {
   int blocks = 24;  // idioms in main
+  int lines = 0;    // more idioms until the program has at least this many lines
 };
 
 std::string GenerateProgram(std::uint64_t seed, const GenOptions& options = {});
