@@ -278,6 +278,12 @@ int TLineList::PrevCodeLine(int index, bool passLineMarks, bool passLabels) cons
   return 0;
 }
 
+bool TLineList::MayChange(int index) const {
+  if (!LineFilter) return true;
+  const TLine* line = Line(index);
+  return line != nullptr && LineFilter(line->LineIndex);
+}
+
 bool TLineList::SameInstruction(int i, int j) const {
   const TLine& a = *Line(i);
   const TLine& b = *Line(j);

@@ -24,6 +24,7 @@
 namespace korvid {
 
 class TSearchCache;
+class TRoutineSummaries;
 
 class TLineList {
  public:
@@ -63,6 +64,9 @@ class TLineList {
   int NextCodeLine(int index, bool passLabels, bool stopAtFrame, bool stopAtLoop, bool stopAtBlock) const;
   int PrevCodeLine(int index, bool passLineMarks, bool passLabels) const;
   bool SameInstruction(int i, int j) const;
+  // Whether a pass may change line index: the line filter (set by the special
+  // debug mode or the bisection) decides by the line's analysis-time index.
+  bool MayChange(int index) const;
   void ResetAllMarks();
   void ClearCallMarks();
 
@@ -116,7 +120,12 @@ class TLineList {
   std::uint64_t Generation = 0;
   // Liveness and modification answers of the path searches, valid for one Generation.
   std::shared_ptr<TSearchCache> SearchCache;
+  // What each routine may do to its callers, valid for one Generation; a cache, so
+  // read-only questions may fill it.
+  mutable std::shared_ptr<const TRoutineSummaries> RoutineSummaries;
   std::function<void()> OnProcessMessages;
+  // Empty: every line may be changed.
+  std::function<bool(std::int32_t lineIndex)> LineFilter;
 
  private:
   struct TEntry {
