@@ -1,5 +1,9 @@
 #include "analysis/CallEffects.h"
 
+#include <memory>
+
+#include "analysis/LineGraph.h"
+#include "analysis/RoutineSummary.h"
 #include "analysis/Variables.h"
 #include "source/LineList.h"
 
@@ -10,22 +14,67 @@ namespace {
 // The caller's frame pointer survives every call.
 constexpr TRegFlagSet kKeptAcrossCalls = RegisterBit(28) | RegisterBit(29);
 
+TRegFlagSet BitsOf(const TRegisterSet& regs, const TFlagSet& flags) {
+  return regs.to_ullong() | (TRegFlagSet{flags.to_ullong()} << kFlagBit0);
+}
+
+TRegFlagSet AddressTakenRegisters(const TLineList& lines) {
+  TRegFlagSet taken = 0;
+  for (int r = 0; r < 32; ++r)
+    if (lines.RegisterVar[r] != nullptr && lines.RegisterVar[r]->AddressTaken) taken |= RegisterBit(r);
+  return taken;
+}
+
+// Registers and flags every path from `entry` writes before reading them: the
+// straight run of code at the routine's start, up to the first line that can
+// go elsewhere. Anything later may be skipped or branched around.
+TRegFlagSet WrittenFirst(const TLineList& lines, int entry, TRegFlagSet addressTaken) {
+  TRegFlagSet read = 0, written = 0;
+  for (int k = entry; k >= 0 && k < lines.Count(); ++k) {
+    const TLine& line = *lines.Line(k);
+    if (line.Size == 0) continue;
+    if (line.DataSize > 0 || line.UnknownEffect || line.IsTransfer() || line.IsSkip()) break;
+    TLineBits bits = LineRegisterBits(line, addressTaken, 0);
+    read |= bits.Use & ~written;
+    written |= bits.Kill & ~read;
+  }
+  return written;
+}
+
 }  // namespace
 
-TCallEffect CallEffectOf(const TLineList& /*lines*/, int /*callLine*/) { return TCallEffect{}; }
+const TRoutineSummaries& CurrentRoutineSummaries(const TLineList& lines) {
+  const auto& cached = lines.RoutineSummaries;
+  if (!cached || cached->Generation != lines.Generation || cached->LineCount != lines.Count())
+    lines.RoutineSummaries = std::make_shared<const TRoutineSummaries>(lines);
+  return *lines.RoutineSummaries;
+}
+
+TCallEffect CallEffectOf(const TLineList& lines, int callLine) {
+  const TRoutineSummaries& summaries = CurrentRoutineSummaries(lines);
+  const TRoutineEffects& callee = summaries.AtCall(callLine);
+  TCallEffect effect;
+  if (callee.Unknown) return effect;
+  TRegFlagSet addressTaken = AddressTakenRegisters(lines);
+  effect.Entry = summaries.CallTargetLine(callLine);
+  effect.MayWrite = BitsOf(callee.RegsWritten, callee.FlagsWritten);
+  // A register whose address is taken may be written through any pointer.
+  if (callee.StoresThroughPointer) effect.MayWrite |= addressTaken;
+  effect.MustWrite = WrittenFirst(lines, effect.Entry, addressTaken) & ~addressTaken;
+  effect.MayStore = callee.MayStoreAnything();
+  return effect;
+}
 
 TReturnEffect ReturnEffectOf(const TLineList& lines, int retLine) {
   const TLine* line = lines.Line(retLine);
   TReturnEffect effect;
-  if (line == nullptr || !line->RetHasValue) return effect;
-  effect.Known = true;
+  if (line == nullptr) return effect;
+  int routine = CurrentRoutineSummaries(lines).RoutineOfLine(retLine);
+  if (routine < 0) return effect;
+  effect.Routine = routine;
   effect.Returned = kKeptAcrossCalls;
-  for (const TVarUsage& usage : line->Usages.Items()) {
-    const TVar& var = *usage.Var;
-    if (!tVarList::IsRegister(var) || !(usage.Usage & uRead)) continue;
-    int size = var.Size > 1 ? var.Size : 1;
-    for (int r = static_cast<int>(var.Address); r < var.Address + size && r < 32; ++r) effect.Returned |= RegisterBit(r);
-  }
+  for (const TVarUsage& usage : line->Usages.Items())
+    if (usage.Usage & uRead) effect.Returned |= VarBits(*usage.Var);
   return effect;
 }
 

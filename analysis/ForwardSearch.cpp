@@ -7,9 +7,14 @@
 
 namespace korvid {
 
+TRegisterEffects::TRegisterEffects(const TLineList& lines, const TSearchCache& cache, std::uint32_t exemptPointers)
+    : Lines(lines), Cache(cache), Graph(cache.Graph), Exempt(exemptPointers) {}
+
+TRegFlagSet TRegisterEffects::ReturnUse(int k) const { return Cache.ReturnUse(k); }
+
 TLineBits TRegisterEffects::Bits(int k) const {
   const TLineNode& node = Graph.Nodes[k];
-  TLineBits bits = node.Bits;
+  TLineBits bits = Cache.NodeBits(k);
   const TLine* line = Lines.Line(k);
   if (Exempt != 0 && !node.IsCall && line != nullptr) bits.Use = LineRegisterBits(*line, Graph.AddressTaken, Exempt).Use;
   return bits;

@@ -27,13 +27,14 @@ class TQueryEffects {
 // pointer pair reads no address-taken register.
 class TRegisterEffects final : public TQueryEffects {
  public:
-  TRegisterEffects(const TLineList& lines, const TLineGraph& graph, std::uint32_t exemptPointers)
-      : Lines(lines), Graph(graph), Exempt(exemptPointers) {}
+  TRegisterEffects(const TLineList& lines, const TSearchCache& cache, std::uint32_t exemptPointers);
   TLineBits Bits(int k) const override;
-  TRegFlagSet ReturnUse(int k) const override { return Graph.Nodes[k].Bits.Use; }
+  // The RET's own reads and what its return sites may read.
+  TRegFlagSet ReturnUse(int k) const override;
 
  private:
   const TLineList& Lines;
+  const TSearchCache& Cache;
   const TLineGraph& Graph;
   std::uint32_t Exempt;
 };

@@ -38,6 +38,7 @@ class TGraphBuilder {
     Graph.Nodes.back().Kind = TNodeKind::Unknown;
     for (int r = 0; r < 32; ++r)
       if (lines.RegisterVar[r] != nullptr && lines.RegisterVar[r]->AddressTaken) Graph.AddressTaken |= RegisterBit(r);
+    Graph.Returns = CurrentRoutineSummaries(lines).ReturnSites();
   }
 
   TLineGraph Build() {
@@ -86,10 +87,13 @@ class TGraphBuilder {
       case lt::EICALL:
         AddCall(k, node);
         break;
-      case lt::RET:
+      case lt::RET: {
         node.Kind = TNodeKind::Return;
-        node.Bits.Use |= ReturnEffectOf(Lines, k).Returned;
+        TReturnEffect effect = ReturnEffectOf(Lines, k);
+        node.Bits.Use |= effect.Returned;
+        node.Routine = effect.Routine;
         break;
+      }
       case lt::RETI:
         node.Kind = TNodeKind::ReturnI;
         break;
@@ -113,8 +117,9 @@ class TGraphBuilder {
   void AddCall(int k, TLineNode& node) {
     TCallEffect effect = CallEffectOf(Lines, k);
     node.IsCall = true;
-    node.Bits.Use |= effect.Reads;
-    node.Bits.Kill |= effect.MustWrite & ~effect.Reads;
+    node.CallEntry = effect.Entry;
+    if (effect.Entry < 0) node.Bits.Use |= kAllRegsAndFlags;
+    node.Bits.Kill |= effect.MustWrite & ~node.Bits.Use;
     node.Bits.Def |= effect.MayWrite | effect.MustWrite | kCallBit;
   }
 

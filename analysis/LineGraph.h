@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/CallEffects.h"
+#include "analysis/RoutineSummary.h"
 
 namespace korvid {
 
@@ -19,7 +20,7 @@ inline constexpr TRegFlagSet kCallBit = TRegFlagSet{1} << 40;
 
 enum class TNodeKind : std::uint8_t {
   Step,     // goes on to its successors
-  Return,   // RET: Use holds what the caller may read afterwards
+  Return,   // RET: Use holds what the caller reads whatever it does next; Routine's return sites the rest
   ReturnI,  // RETI: the interrupted code goes on and may read anything
   Unknown,  // indirect jump, unknown target or effect, data, end of program
 };
@@ -34,6 +35,11 @@ struct TLineNode {
   std::int32_t Succ[2] = {-1, -1};
   TNodeKind Kind = TNodeKind::Step;
   bool IsCall = false;
+  // For a RET of known return size: the routine whose return sites it goes back to.
+  std::int32_t Routine = -1;
+  // For a call of a summarised routine: the line it enters at, whose liveness
+  // says what the routine reads of the caller's values.
+  std::int32_t CallEntry = -1;
   TLineBits Bits;
 };
 
@@ -42,6 +48,8 @@ struct TLineGraph {
   std::vector<TLineNode> Nodes;
   // Registers whose address is taken: a pointer access may reach them.
   TRegFlagSet AddressTaken = 0;
+  // Per routine, the lines its RETs go back to.
+  std::vector<TReturnSites> Returns;
   int EndNode() const { return static_cast<int>(Nodes.size()) - 1; }
 };
 

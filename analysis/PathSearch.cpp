@@ -19,7 +19,7 @@ TUseAnswer RegisterUses(TSearchCache& cache, TLineList& lines, int from, int to,
   bool reaches = used || (cache.ReachesReturn[from] & bits);
   bool exact = to < 0 && (exemptPointers == 0 || !(bits & cache.Graph.AddressTaken));
   if (exact || !used) return {used, reaches};
-  TRegisterEffects effects(lines, cache.Graph, exemptPointers);
+  TRegisterEffects effects(lines, cache, exemptPointers);
   return SearchUses(cache, effects, from, to, bits, retResult);
 }
 
@@ -117,7 +117,7 @@ bool IsModifiedBetween(TLineList& lines, TVar* var, int from, int to, bool& viaC
     TRegFlagSet ahead = cache.ModifiedIn[from];
     viaCall = (ahead & kCallBit) != 0;
     if (to < 0 || !(ahead & bits)) return (ahead & bits) != 0;
-    TRegisterEffects effects(lines, cache.Graph, 0);
+    TRegisterEffects effects(lines, cache, 0);
     TWriteAnswer answer = SearchWrites(cache, effects, from, to, bits);
     viaCall = answer.ViaCall;
     return answer.Modified;

@@ -1,7 +1,6 @@
 #include "analysis/RoutineSummary.h"
 
 #include <cctype>
-#include <map>
 #include <string>
 #include <unordered_set>
 
@@ -73,13 +72,6 @@ bool SameMemory(const TVar& a, const TVar& b) {
   return !aBase.empty() && EqualsNoCase(aBase, LabelSymbolOf(b.PrimaryName));
 }
 
-TRegisterKeep AllKept() {
-  TRegisterKeep keep;
-  keep.Regs.set();
-  keep.Flags.set();
-  return keep;
-}
-
 }  // namespace
 
 bool TRoutineEffects::MayStore(const TVar& var) const {
@@ -135,11 +127,12 @@ TRegisterSet ReturnRegisters(const TFunction& function) {
   return regs;
 }
 
-TRoutineSummaries::TRoutineSummaries(const TLineList& lines) : Generation(lines.Generation), Lines(lines) {
+TRoutineSummaries::TRoutineSummaries(const TLineList& lines)
+    : Generation(lines.Generation), LineCount(lines.Count()), Lines(lines) {
   FindOwners();
   CollectDirectEffects();
   CloseEffects();
-  CloseKeptSets();
+  CollectReturnSites();
 }
 
 void TRoutineSummaries::FindOwners() {
@@ -177,17 +170,25 @@ void TRoutineSummaries::FindOwners() {
 }
 
 int TRoutineSummaries::LabelLine(std::string_view label) const {
-  auto it = LabelLines.find(label);
+  auto it = LabelLines.find(UpperCase(label));
   return it == LabelLines.end() ? -1 : it->second;
 }
 
-int TRoutineSummaries::TargetNode(int index) const {
+int TRoutineSummaries::TransferTargetLine(int index) const {
   const std::string& operand = TargetOperand(*Lines.Line(index));
   std::string label = LabelSymbolOf(operand);
   // "lab+2", numbers and "PC" relative targets can land anywhere.
   if (label.empty() || !EqualsNoCase(label, Trim(operand))) return -1;
-  int line = LabelLine(label);
+  return LabelLine(label);
+}
+
+int TRoutineSummaries::TargetNode(int index) const {
+  int line = TransferTargetLine(index);
   return line < 0 ? -1 : NodeOf(Owner[static_cast<std::size_t>(line)]);
+}
+
+int TRoutineSummaries::CallTargetLine(int index) const {
+  return IsDirectCall(Lines.Line(index)->LineType) ? TransferTargetLine(index) : -1;
 }
 
 int TRoutineSummaries::NodeOf(const TFunction* function) const {
@@ -202,29 +203,37 @@ void TRoutineSummaries::CollectDirectEffects() {
   Out.assign(nodes, {});
 
   for (int i = 0; i < Lines.Count(); ++i)
-    if (const std::string& label = Lines.Line(i)->LabelName; !label.empty()) LabelLines.emplace(label, i);
+    if (const std::string& label = Lines.Line(i)->LabelName; !label.empty()) LabelLines.emplace(UpperCase(label), i);
 
   std::unordered_set<std::string> addressTokens;
-  std::map<std::string, int, TNoCaseLess> transferRefs;
+  std::unordered_map<std::string, int> transferRefs;
   std::vector<int> lastCode(nodes, -1), beforeLastCode(nodes, -1);
   for (int i = 0; i < Lines.Count(); ++i) {
     const TLine& line = *Lines.Line(i);
     const int node = NodeOf(Owner[static_cast<std::size_t>(i)]);
     if (IsDirectTransfer(line.LineType)) {
-      transferRefs[std::string(Trim(TargetOperand(line)))] += 1;
+      transferRefs[UpperCase(Trim(TargetOperand(line)))] += 1;
     } else if (!NamesNoAddress(line.LineType)) {
       CollectAddressTokens(line, addressTokens);
     }
     if (IsDirectTransfer(line.LineType)) {
       int target = TargetNode(i);
       bool call = IsDirectCall(line.LineType);
-      if (target >= 0 && node < 0) UnknownCallers[static_cast<std::size_t>(target)] = true;
+      if (target >= 0 && node < 0) {
+        // A call returns to the line after it wherever it stands; a jump from
+        // outside every routine returns to callers no summary knows.
+        if (call) {
+          OutsideCalls.push_back({target, true, i});
+        } else {
+          UnknownCallers[static_cast<std::size_t>(target)] = true;
+        }
+      }
       if (node >= 0) {
         if (target < 0) {
           // Code outside every routine, or a target that cannot be found.
           Effects[static_cast<std::size_t>(node)].Unknown = true;
         } else if (call || target != node) {
-          Out[static_cast<std::size_t>(node)].push_back({target, call});
+          Out[static_cast<std::size_t>(node)].push_back({target, call, i});
         }
       }
     }
@@ -278,13 +287,14 @@ void TRoutineSummaries::CollectDirectEffects() {
   std::vector<bool> hasCaller(nodes, false);
   for (const auto& edges : Out)
     for (const TEdge& edge : edges) hasCaller[static_cast<std::size_t>(edge.To)] = true;
+  for (const TEdge& edge : OutsideCalls) hasCaller[static_cast<std::size_t>(edge.To)] = true;
   for (const auto& [label, index] : LabelLines) {
     int node = NodeOf(Owner[static_cast<std::size_t>(index)]);
     if (node < 0) continue;
     const TASMLabel* entry = Lines.Labels.Find(label);
     auto refs = transferRefs.find(label);
     int counted = refs == transferRefs.end() ? 0 : refs->second;
-    if (addressTokens.contains(UpperCase(label)) || (entry != nullptr && entry->RefCount > counted))
+    if (addressTokens.contains(label) || (entry != nullptr && entry->RefCount > counted))
       UnknownCallers[static_cast<std::size_t>(node)] = true;
   }
   for (std::size_t node = 0; node < nodes; ++node)
@@ -316,42 +326,20 @@ void TRoutineSummaries::CloseEffects() {
   }
 }
 
-void TRoutineSummaries::CloseKeptSets() {
-  const std::size_t nodes = Functions.size();
-  TRegisterKeep base;
-  base.Regs.set(28);
-  base.Regs.set(29);
-  Kept.assign(nodes, base);
-  for (std::size_t node = 0; node < nodes; ++node)
-    if (UnknownCallers[node]) Kept[node] = AllKept();
-  // f keeps what its callers read anywhere (callees included) and what they
-  // hand on at their own returns; a routine jumped to returns for its jumper.
-  std::vector<int> work;
-  std::vector<bool> queued(nodes, true);
-  for (std::size_t node = 0; node < nodes; ++node) work.push_back(static_cast<int>(node));
-  while (!work.empty()) {
-    auto from = static_cast<std::size_t>(work.back());
-    work.pop_back();
-    queued[from] = false;
-    TRegisterKeep live = LiveAtReturn(Functions[from]);
-    const TRoutineEffects& reads = Effects[from];
+void TRoutineSummaries::CollectReturnSites() {
+  Sites.assign(Functions.size(), {});
+  for (std::size_t from = 0; from < Functions.size(); ++from) {
     for (const TEdge& edge : Out[from]) {
-      auto to = static_cast<std::size_t>(edge.To);
-      TRegisterKeep grown = Kept[to];
-      grown.Regs |= live.Regs;
-      grown.Flags |= live.Flags;
+      TReturnSites& sites = Sites[static_cast<std::size_t>(edge.To)];
       if (edge.IsCall) {
-        grown.Regs |= reads.Unknown ? TRegisterSet().set() : reads.RegsRead;
-        grown.Flags |= reads.Unknown ? TFlagSet().set() : reads.FlagsRead;
-      }
-      if (grown.Regs == Kept[to].Regs && grown.Flags == Kept[to].Flags) continue;
-      Kept[to] = grown;
-      if (!queued[to]) {
-        queued[to] = true;
-        work.push_back(static_cast<int>(to));
+        sites.Lines.push_back(edge.Line + 1);
+      } else {
+        sites.Via.push_back(static_cast<int>(from));
       }
     }
   }
+  for (const TEdge& edge : OutsideCalls) Sites[static_cast<std::size_t>(edge.To)].Lines.push_back(edge.Line + 1);
+  for (std::size_t node = 0; node < Functions.size(); ++node) Sites[node].Everything = UnknownCallers[node];
 }
 
 const TRoutineEffects& TRoutineSummaries::Of(const TFunction* function) const {
@@ -364,19 +352,6 @@ const TRoutineEffects& TRoutineSummaries::AtCall(int index) const {
   if (!IsDirectCall(line.LineType)) return TRoutineEffects::Everything();
   int target = TargetNode(index);
   return target < 0 ? TRoutineEffects::Everything() : Effects[static_cast<std::size_t>(target)];
-}
-
-TRegisterKeep TRoutineSummaries::KeptAtReturn(const TFunction* function) const {
-  int node = NodeOf(function);
-  return node < 0 ? AllKept() : Kept[static_cast<std::size_t>(node)];
-}
-
-TRegisterKeep TRoutineSummaries::LiveAtReturn(const TFunction* function) const {
-  TRegisterKeep live = KeptAtReturn(function);
-  if (function == nullptr) return live;
-  live.Regs |= ReturnRegisters(*function);
-  if (!function->ReturnKnown) live.Flags.set();
-  return live;
 }
 
 }  // namespace korvid

@@ -1,11 +1,10 @@
-// What a call can do and what a return must keep, per routine, closed over the
-// call graph: data for the register state and the liveness searches. Every
-// answer errs towards "may write", "may read", "kept" when the code cannot be
-// followed (indirect jumps or calls, targets outside any routine, addresses
-// taken, falling off a routine's end, unknown return registers).
+// What a call can do and where a return goes back to, per routine, closed over
+// the call graph: data for the register state and the liveness searches. Every
+// answer errs towards "may write", "may read", "returns anywhere" when the code
+// cannot be followed (indirect jumps or calls, targets outside any routine,
+// addresses taken, falling off a routine's end).
 #pragma once
 #include <cstdint>
-#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -13,7 +12,6 @@
 #include <vector>
 
 #include "analysis/UsageSets.h"
-#include "source/Labels.h"
 
 namespace korvid {
 
@@ -45,9 +43,14 @@ struct TRoutineEffects {
   static const TRoutineEffects& Everything();
 };
 
-struct TRegisterKeep {
-  TRegisterSet Regs;
-  TFlagSet Flags;
+// Where the RETs of a routine hand control back to.
+struct TReturnSites {
+  // The lines after the calls of the routine.
+  std::vector<int> Lines;
+  // Routines that jump into this one: it returns to their sites as well.
+  std::vector<int> Via;
+  // Entered in ways no call shows: any code may follow its RETs.
+  bool Everything = false;
 };
 
 class TRoutineSummaries {
@@ -60,28 +63,34 @@ class TRoutineSummaries {
   // The effects of the call on line index: its callee's, or Everything() when
   // the target is not a routine's code or the call is indirect.
   const TRoutineEffects& AtCall(int index) const;
-  // Registers and flags whose values the code a RET of the routine returns to
-  // may still use, besides the return registers; always R28 and R29.
-  TRegisterKeep KeptAtReturn(const TFunction* function) const;
-  // The kept set plus the return registers; everything when those are unknown.
-  TRegisterKeep LiveAtReturn(const TFunction* function) const;
+  // Routines are numbered 0 .. RoutineCount()-1.
+  int RoutineCount() const { return static_cast<int>(Functions.size()); }
+  // The routine a line belongs to; -1 for none.
+  int RoutineOfLine(int index) const { return NodeOf(OwnerOf(index)); }
+  const std::vector<TReturnSites>& ReturnSites() const { return Sites; }
+  // The line a direct call on line index enters at; -1 when it cannot be known.
+  int CallTargetLine(int index) const;
   // The routine a line belongs to: its Func, or the ".FUNC" block around it.
   TFunction* OwnerOf(int index) const { return Owner[static_cast<std::size_t>(index)]; }
 
-  // The line list's Generation when this was built.
+  // The line list's Generation and size when this was built.
   std::uint64_t Generation = 0;
+  int LineCount = 0;
 
  private:
   struct TEdge {
     int To;
     bool IsCall;
+    int Line;
   };
 
   void FindOwners();
   void CollectDirectEffects();
   void CloseEffects();
-  void CloseKeptSets();
+  void CollectReturnSites();
   int NodeOf(const TFunction* function) const;
+  // The line a transfer's target label is on; -1 when it cannot be known.
+  int TransferTargetLine(int index) const;
   // The routine owning the target of a transfer line; -1 when it cannot be known.
   int TargetNode(int index) const;
   // The first line defining the label; -1 when none.
@@ -92,10 +101,13 @@ class TRoutineSummaries {
   std::vector<TFunction*> Functions;
   std::unordered_map<const TFunction*, int> Nodes;
   std::vector<TRoutineEffects> Effects;
-  std::vector<TRegisterKeep> Kept;
+  std::vector<TReturnSites> Sites;
   std::vector<bool> UnknownCallers;
   std::vector<std::vector<TEdge>> Out;
-  std::map<std::string, int, TNoCaseLess> LabelLines;
+  // Calls from code outside every routine.
+  std::vector<TEdge> OutsideCalls;
+  // Keyed by the label in upper case.
+  std::unordered_map<std::string, int> LabelLines;
 };
 
 // Registers a RET hands back by the return size code; all when unknown.

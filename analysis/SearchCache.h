@@ -30,6 +30,10 @@ class TSearchCache {
   std::vector<TRegFlagSet> LiveIn;
   std::vector<TRegFlagSet> ReachesReturn;  // unread and unwritten up to a RET
   std::vector<TRegFlagSet> ModifiedIn;     // may be written before the path returns; kCallBit: a call lies ahead
+  // Per routine: what the code its RETs go back to may read.
+  std::vector<TRegFlagSet> ReturnLive;
+  // Per call line: what the called routine reads of the caller's values.
+  std::vector<TRegFlagSet> CallReads;
 
   // Open-ended answers for memory variables, by (variable, line).
   std::map<std::pair<const TVar*, int>, TMemoryAnswer> MemoryUses;
@@ -40,6 +44,11 @@ class TSearchCache {
   std::vector<TRegFlagSet> SeenBits;
   std::uint32_t Stamp = 0;
   std::vector<std::pair<int, TRegFlagSet>> Work;
+
+  // What may be read after the RET on line k: its own reads and its return sites'.
+  TRegFlagSet ReturnUse(int k) const;
+  // What line k reads, a called routine's reads included.
+  TLineBits NodeBits(int k) const;
 
   // Starts a forward search; returns the bits of `bits` not yet seen at line k and marks them.
   void NewSearch();

@@ -31,8 +31,7 @@ TEST(PathSearchMemory, StoresStayWhileAnythingMayReadTheBytes) {
   };
   for (const TMemoryCase& c : cases) {
     TLineList lines;
-    lines.LoadFromText(std::string(kDeclarations) + c.Code);
-    testing::SetKnownReturns(lines, {});
+    lines.LoadFromText(std::string(kDeclarations) + testing::AsCalledRoutine(c.Code, "0"));
     TVar* v = lines.Vars.Find("v");
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(IsUsedLater(lines, v, testing::LineOf(lines, ";a") + 1), c.Used) << c.Name;
@@ -57,16 +56,16 @@ TEST(PathSearchMemory, WritesThroughPointersCallsAndAliasesModify) {
 
 TEST(PathSearchMemory, AddressTakenRegistersAreReadThroughPointers) {
   TLineList lines;
-  lines.LoadFromText(
-      " LDI R30,R5\n"   // 0: takes the address of R5
-      " LDI R5,1\n"     // 1
-      " LD R16,Y\n"     // 2
-      " CLR R5\n"       // 3
-      " RET\n");        // 4
-  testing::SetKnownReturns(lines, {17});
+  lines.LoadFromText(testing::AsCalledRoutine(
+      " LDI R30,R5\n"   // +0: takes the address of R5
+      " LDI R5,1\n"     // +1
+      " LD R16,Y\n"     // +2
+      " CLR R5\n"       // +3
+      " RET\n"));       // +4
+  const int b = testing::kRoutineBodyLine;
   bool reached = false;
-  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[5], 2));
-  EXPECT_FALSE(IsUsedLater(lines, lines.RegisterVar[5], 2, false, ptrexempt::Y, 0, false, false, -1, reached));
+  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[5], b + 2));
+  EXPECT_FALSE(IsUsedLater(lines, lines.RegisterVar[5], b + 2, false, ptrexempt::Y, 0, false, false, -1, reached));
 }
 
 }  // namespace

@@ -9,7 +9,8 @@ namespace korvid {
 namespace {
 
 using testing::LineOf;
-using testing::SetKnownReturns;
+using testing::AsCalledRoutine;
+using testing::kRoutineBodyLine;
 
 struct TShape {
   const char* Name;
@@ -26,8 +27,7 @@ bool UsedAt(TLineList& lines, int reg, const std::string& marker) {
 void ExpectShapes(std::initializer_list<TShape> shapes) {
   for (const TShape& shape : shapes) {
     TLineList lines;
-    lines.LoadFromText(shape.Program);
-    SetKnownReturns(lines, {17});
+    lines.LoadFromText(AsCalledRoutine(shape.Program));
     EXPECT_EQ(UsedAt(lines, shape.Register, shape.From), shape.Used) << shape.Name;
   }
 }
@@ -52,10 +52,8 @@ TEST(PathSearchShapes, EverySkipOverOneAndTwoWordInstructions) {
       for (const char* between : {"", "; note\n", " .LINE 12\n"}) {
         std::string head = std::string(" ") + skip + " ;a\n" + between + " " + skipped + "\n";
         TLineList live, dead;
-        live.LoadFromText(head + " MOV R17,R16\n RET\n");
-        dead.LoadFromText(head + " LDI R16,9\n MOV R17,R16\n RET\n");
-        SetKnownReturns(live, {17});
-        SetKnownReturns(dead, {17});
+        live.LoadFromText(AsCalledRoutine(head + " MOV R17,R16\n RET\n"));
+        dead.LoadFromText(AsCalledRoutine(head + " LDI R16,9\n MOV R17,R16\n RET\n"));
         EXPECT_TRUE(UsedAt(live, 16, ";a")) << skip << " / " << skipped;
         EXPECT_FALSE(UsedAt(dead, 16, ";a")) << skip << " / " << skipped;
       }
@@ -72,25 +70,73 @@ TEST(PathSearchShapes, SkippedReturnEndsOnlyItsOwnPath) {
 }
 
 TEST(PathSearchShapes, ReturnsCountWhatTheCallerMayRead) {
-  TLineList lines;
-  lines.LoadFromText(
-      "f: LDI R17,1\n"  // 0
-      " ADIW R28,4\n"   // 1
-      " RET\n");        // 2
+  const std::string body =
+      "f: LDI R17,1\n"  // +0
+      " ADIW R28,4\n"   // +1
+      " RET\n";         // +2
+  const int b = kRoutineBodyLine;
+  TLineList unknown;
+  unknown.LoadFromText(AsCalledRoutine(body, ""));
   // Return size unknown: every register may be handed back.
-  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[16], 2));
-  SetKnownReturns(lines, {17});
+  EXPECT_TRUE(IsUsedLater(unknown, unknown.RegisterVar[16], b + 2));
+  TLineList lines;
+  lines.LoadFromText(AsCalledRoutine(body));
   bool reached = false;
-  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[17], 2));
-  EXPECT_FALSE(IsUsedLater(lines, lines.RegisterVar[16], 1, false, 0, 0, false, false, -1, reached));
+  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[17], b + 2));
+  EXPECT_FALSE(IsUsedLater(lines, lines.RegisterVar[16], b + 1, false, 0, 0, false, false, -1, reached));
   EXPECT_TRUE(reached);
-  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[16], 1, false, 0, 0, false, true, -1, reached));
+  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[16], b + 1, false, 0, 0, false, true, -1, reached));
   // The caller's frame pointer survives the call: releasing parameters must stay.
-  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[28], 2));
-  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[29], 2));
+  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[28], b + 2));
+  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[29], b + 2));
   // A register written before the RET: dead, and no path reaches the RET with it.
-  EXPECT_FALSE(IsUsedLater(lines, lines.RegisterVar[17], 0, false, 0, 0, false, true, -1, reached));
+  EXPECT_FALSE(IsUsedLater(lines, lines.RegisterVar[17], b, false, 0, 0, false, true, -1, reached));
   EXPECT_FALSE(reached);
+}
+
+// main calls g, then reads R16 and R18; g is given as its body.
+std::string CallerAndCallee(const std::string& call, const std::string& callee) {
+  return ".FUNC main\nmain:\n LDI R16,1\n NOP ;a\n" + call +
+         " ;b\n MOV R17,R16\n ADD R17,R18\nstop: RJMP stop\n.ENDFUNC\n"
+         ".FUNC g\n.RETURNS 0\ng:\n" +
+         callee + " RET\n.ENDFUNC\n";
+}
+
+TEST(PathSearchShapes, CallsReadWhatTheRoutineReadsBeforeWriting) {
+  struct TCallCase {
+    const char* Name;
+    const char* Call;
+    const char* Callee;
+    int Register;
+    const char* From;
+    bool Used;
+  } cases[] = {
+      {"overwritten first", " RCALL g", " LDI R16,2\n", 16, ";a", false},
+      {"read first", " RCALL g", " MOV R19,R16\n LDI R16,2\n", 16, ";a", true},
+      {"overwritten on one path", " RCALL g", " SBRC R20,0\n LDI R16,2\n", 16, ";a", true},
+      {"call skipped", " SBRC R21,0\n RCALL g", " LDI R16,2\n", 16, ";a", true},
+      {"untouched, read after the call", " RCALL g", " NOP\n", 16, ";a", true},
+      {"caller reads it after the RET", " RCALL g", " LDI R18,5\n NOP ;d\n", 18, ";d", true},
+      {"nobody reads it after the RET", " RCALL g", " LDI R19,5\n NOP ;d\n", 19, ";d", false},
+  };
+  for (const TCallCase& c : cases) {
+    TLineList lines;
+    lines.LoadFromText(CallerAndCallee(c.Call, c.Callee));
+    EXPECT_EQ(UsedAt(lines, c.Register, c.From), c.Used) << c.Name;
+    EXPECT_FALSE(lines.Aborted) << c.Name;
+  }
+
+  TLineList lines;
+  lines.LoadFromText(CallerAndCallee(" RCALL g", " LDI R16,2\n"));
+  bool viaCall = false;
+  EXPECT_TRUE(IsModifiedBetween(lines, lines.RegisterVar[16], LineOf(lines, ";b"), -1, viaCall));
+  EXPECT_TRUE(viaCall);
+  EXPECT_FALSE(IsModifiedBetween(lines, lines.RegisterVar[20], LineOf(lines, ";b"), -1));
+
+  TLineList missing;
+  missing.LoadFromText(" RCALL nowhere\n RET\n");
+  EXPECT_TRUE(IsUsedLater(missing, missing.RegisterVar[16], 0));
+  EXPECT_TRUE(missing.Aborted);
 }
 
 TEST(PathSearchShapes, RetiIndirectJumpsAndTheEndReadEverything) {
@@ -99,39 +145,18 @@ TEST(PathSearchShapes, RetiIndirectJumpsAndTheEndReadEverything) {
       {"RETI dead", " LDI R16,1 ;a\n RETI\n", 16, ";a", false},
       {"IJMP live", " NOP ;a\n IJMP\n", 5, ";a", true},
       {"IJMP dead", " CLR R5 ;a\n IJMP\n", 5, ";a", false},
-      {"end of program", " NOP ;a\n", 16, ";a", true},
       {"jump to a missing label", " RJMP nowhere ;a\n", 16, ";a", true},
       {"unknown instruction", " NOP ;a\n  FOO R1\n LDI R16,1\n RET\n", 16, ";a", true},
   });
-}
-
-TEST(PathSearchShapes, CallsReadEverythingUntilRoutinesAreSummarised) {
-  const char* program =
-      " LDI R16,1 ;a\n"
-      " RCALL g ;b\n"
-      " RET\n"
-      "g: LDI R16,2\n"
-      " RET\n";
-  TLineList lines;
-  lines.LoadFromText(program);
-  SetKnownReturns(lines, {17});
-  EXPECT_TRUE(UsedAt(lines, 16, ";b"));
-  bool viaCall = false;
-  EXPECT_TRUE(IsModifiedBetween(lines, lines.RegisterVar[20], LineOf(lines, ";b"), -1, viaCall));
-  EXPECT_TRUE(viaCall);
-  EXPECT_FALSE(lines.Aborted);
-
-  TLineList missing;
-  missing.LoadFromText(" RCALL nowhere\n RET\n");
-  EXPECT_TRUE(IsUsedLater(missing, missing.RegisterVar[16], 0));
-  EXPECT_TRUE(missing.Aborted);
+  TLineList end;
+  end.LoadFromText(" LDI R16,1\n NOP\n");
+  EXPECT_TRUE(IsUsedLater(end, end.RegisterVar[16], 1));
 }
 
 TEST(PathSearchShapes, FlagsAsTheyWereStayLiveUntilSetAgain) {
   auto flagsUsed = [](const char* program, std::uint8_t mask, bool stopAtConditional) {
     TLineList lines;
-    lines.LoadFromText(program);
-    SetKnownReturns(lines, {17});
+    lines.LoadFromText(AsCalledRoutine(program));
     bool reached = false;
     return IsUsedLater(lines, lines.RegisterVar[24], LineOf(lines, ";a") + 1, false, 0, mask, stopAtConditional,
                        false, -1, reached);
@@ -148,21 +173,21 @@ TEST(PathSearchShapes, FlagsAsTheyWereStayLiveUntilSetAgain) {
 
 TEST(PathSearchShapes, AnswersFollowEditsAndEntryPoints) {
   TLineList lines;
-  lines.LoadFromText(
-      " RJMP l ;a\n"       // 0
-      "l:\n"               // 1
-      " ADD R17,R16\n"     // 2
-      " LDI R16,3 ;b\n"    // 3
-      " DEC R18\n"         // 4
-      " BRNE l\n"          // 5
-      " RET\n");           // 6
-  SetKnownReturns(lines, {17});
+  lines.LoadFromText(AsCalledRoutine(
+      " RJMP l ;a\n"       // +0
+      "l:\n"               // +1
+      " ADD R17,R16\n"     // +2
+      " LDI R16,3 ;b\n"    // +3
+      " DEC R18\n"         // +4
+      " BRNE l\n"          // +5
+      " RET\n"));          // +6
+  const int b = kRoutineBodyLine;
   // Asked inside the loop first, then from the jump into it: both see the back edge.
-  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[16], 4));
-  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[16], 0));
-  lines.SetLine(2, lt::LDI, "", "LDI", "R17,1", nullptr);
-  EXPECT_FALSE(IsUsedLater(lines, lines.RegisterVar[16], 4));
-  EXPECT_FALSE(IsUsedLater(lines, lines.RegisterVar[16], 0));
+  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[16], b + 4));
+  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[16], b));
+  lines.SetLine(b + 2, lt::LDI, "", "LDI", "R17,1", nullptr);
+  EXPECT_FALSE(IsUsedLater(lines, lines.RegisterVar[16], b + 4));
+  EXPECT_FALSE(IsUsedLater(lines, lines.RegisterVar[16], b));
 }
 
 TEST(PathSearchShapes, ModifiedBetweenFollowsEveryPath) {

@@ -1,32 +1,19 @@
 // Small helpers shared by the path search tests.
 #pragma once
-#include <initializer_list>
 #include <string>
-#include <vector>
 
-#include "analysis/CallEffects.h"
 #include "source/LineList.h"
 
 namespace korvid::testing {
 
-// Gives the RET on line `index` a known return size returning these registers,
-// as the routine table will.
-inline void SetKnownReturn(TLineList& lines, int index, std::initializer_list<int> registers) {
-  TLine& line = *lines.Line(index);
-  line.RetHasValue = true;
-  // Outside a routine the analysis lets a RET hand back everything; the test says what.
-  std::vector<TVarUsage> kept = line.Usages.Items();
-  line.Usages.Clear();
-  for (const TVarUsage& usage : kept)
-    if (!tVarList::IsRegister(*usage.Var)) line.Usages.Add(usage.Var, usage.Usage);
-  for (int r : registers) line.Usages.Add(lines.RegisterVar[r], uRead);
-  ++lines.Generation;
-}
-
-// Every RET of the program returns these registers.
-inline void SetKnownReturns(TLineList& lines, std::initializer_list<int> registers) {
-  for (int i = 0; i < lines.Count(); ++i)
-    if (lines.Line(i)->LineType == lt::RET) SetKnownReturn(lines, i, registers);
+// The program as the body of a routine with the return size `returns` (no
+// return size directive when empty), called once by code that reads nothing
+// afterwards: its RETs hand back the return registers and the frame pointer.
+// The body starts at line kRoutineBodyLine.
+inline constexpr int kRoutineBodyLine = 3;
+inline std::string AsCalledRoutine(const std::string& body, const std::string& returns = "1") {
+  std::string head = ".FUNC shape\n" + (returns.empty() ? std::string(";\n") : ".RETURNS " + returns + "\n") + "shape:\n";
+  return head + body + ".ENDFUNC\n.FUNC caller\ncaller:\n RCALL shape\nstop: RJMP stop\n.ENDFUNC\n";
 }
 
 // The index of the first line whose text contains `marker`.

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/analysis/PathTestSupport.h"
 #include "tests/analysis/RoutineProgram.h"
 
 namespace korvid {
 namespace {
 
+using testing::LineOf;
 using testing::TRoutineProgram;
 
 TRegisterSet Regs(std::initializer_list<int> numbers) {
@@ -119,46 +121,56 @@ TEST(RoutineSummaryTest, MemoryNamesOverlapByAddress) {
   EXPECT_FALSE(effects.MayStore(*other));
 }
 
+const TReturnSites& SitesOf(const TRoutineSummaries& summaries, const TRoutineProgram& p, const std::string& label) {
+  return summaries.ReturnSites()[static_cast<std::size_t>(summaries.RoutineOfLine(LineOf(p.Lines, label + ":")))];
+}
+
 // ping and pong call each other and nothing else calls them: a RET of either
-// returns into one of the two, so what they read is all a return must keep.
-TEST(RoutineSummaryTest, KeptSetsFollowTheCallers) {
+// goes back to the line after one of the two calls.
+TEST(RoutineSummaryTest, ReturnSitesFollowTheCallers) {
   const std::string cycle =
       ".FUNC ping\n"
       ".RETURNS 0\n"
       "ping:\n"
       "  MOV R20,R21   ; w:R20 r:R21\n"
       "  RCALL pong\n"
-      "  RET\n"
+      "  RET ;after pong\n"
       ".ENDFUNC\n"
       ".FUNC pong\n"
       "pong:\n"
       ".RETURNS 0\n"
       "  TST R22       ; r:R22 w:Z\n"
       "  RCALL ping\n"
-      "  RET\n"
+      "  RET ;after ping\n"
       ".ENDFUNC\n";
   TRoutineProgram closed(cycle);
   closed.Track();
-  closed.Func("ping").SetReturns("0", 0, true);
   TRoutineSummaries summaries(closed.Lines);
-  TRegisterKeep kept = summaries.KeptAtReturn(&closed.Func("pong"));
-  EXPECT_EQ(kept.Regs, Regs({21, 22, 28, 29}));
-  EXPECT_EQ(summaries.KeptAtReturn(&closed.Func("ping")).Regs, Regs({21, 22, 28, 29}));
+  const TReturnSites& pong = SitesOf(summaries, closed, "pong");
+  EXPECT_FALSE(pong.Everything);
+  EXPECT_EQ(pong.Lines, std::vector<int>{LineOf(closed.Lines, ";after pong")});
+  EXPECT_EQ(SitesOf(summaries, closed, "ping").Lines, std::vector<int>{LineOf(closed.Lines, ";after ping")});
 
-  // Called from a routine nobody calls, whose return registers are unknown:
-  // anything may be handed on.
-  TRoutineProgram entered(cycle + ".FUNC main\nmain:\n  RCALL ping\n  RET\n.ENDFUNC\n");
+  // Called from a routine nobody calls: that one returns anywhere.
+  TRoutineProgram entered(cycle + ".FUNC main\nmain:\n  RCALL ping\n  RET ;after main\n.ENDFUNC\n");
   entered.Track();
-  entered.Func("ping").SetReturns("0", 0, true);
   TRoutineSummaries open(entered.Lines);
-  EXPECT_TRUE(open.KeptAtReturn(&entered.Func("ping")).Regs.all());
-  EXPECT_TRUE(open.KeptAtReturn(&entered.Func("main")).Flags.all());
+  EXPECT_EQ(SitesOf(open, entered, "ping").Lines.size(), 2u);
+  EXPECT_FALSE(SitesOf(open, entered, "ping").Everything);
+  EXPECT_TRUE(SitesOf(open, entered, "main").Everything);
 
   // A label used as data can be called in ways no call line shows.
   TRoutineProgram taken(cycle + "  LDI R30,pong  ; w:R30\n");
   taken.Track();
-  taken.Func("ping").SetReturns("0", 0, true);
-  EXPECT_TRUE(TRoutineSummaries(taken.Lines).KeptAtReturn(&taken.Func("pong")).Regs.all());
+  EXPECT_TRUE(SitesOf(TRoutineSummaries(taken.Lines), taken, "pong").Everything);
+
+  // A routine jumped into returns for its jumper.
+  TRoutineProgram jumped(
+      ".FUNC a\na:\n  RJMP b\n.ENDFUNC\n.FUNC b\nb:\n  RET\n.ENDFUNC\n"
+      ".FUNC main\nmain:\n  RCALL a\n  RET ;after a\n.ENDFUNC\n");
+  jumped.Track();
+  TRoutineSummaries via(jumped.Lines);
+  EXPECT_EQ(SitesOf(via, jumped, "b").Via, std::vector<int>{via.RoutineOfLine(LineOf(jumped.Lines, "a:"))});
 }
 
 TEST(RoutineSummaryTest, UnreadableReturnSizesHandBackEverything) {
