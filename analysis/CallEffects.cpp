@@ -45,7 +45,7 @@ TRegFlagSet WrittenFirst(const TLineList& lines, int entry, TRegFlagSet addressT
 
 const TRoutineSummaries& CurrentRoutineSummaries(const TLineList& lines) {
   const auto& cached = lines.RoutineSummaries;
-  if (!cached || cached->Generation != lines.Generation || cached->LineCount != lines.Count())
+  if (!cached || cached->Generation != lines.AnalysisGeneration() || cached->LineCount != lines.Count())
     lines.RoutineSummaries = std::make_shared<const TRoutineSummaries>(lines);
   return *lines.RoutineSummaries;
 }

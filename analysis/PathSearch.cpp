@@ -88,6 +88,12 @@ bool FlagsReachConditional(TLineList& lines, TVar* var, int from, bool retResult
   return answer.Used;
 }
 
+bool FlagsUsedLater(TLineList& lines, int from, std::uint8_t flagMask) {
+  if (from < 0 || flagMask == 0) return false;
+  if (from >= lines.Count()) return true;
+  return RegisterUses(CurrentSearchCache(lines), lines, from, -1, FlagBits(flagMask), 0, false).Used;
+}
+
 bool IsUsedOnPath(TLineList& lines, TVar* var, int from, bool retUsed, TLocalAnalysisList* /*memo*/,
                   bool defaultResult, int to, bool& reachedReturn) {
   reachedReturn = false;

@@ -46,6 +46,9 @@ bool IsModifiedBetween(TLineList& lines, TVar* var, int from, int to = -1);
 // conditional branch or anything else. True for a variable that is always live.
 bool FlagsReachConditional(TLineList& lines, TVar* var, int from, bool retResult, int to, bool& reachedReturn);
 
+// Whether one of the flags in flagMask, as they are before line `from`, may be read.
+bool FlagsUsedLater(TLineList& lines, int from, std::uint8_t flagMask);
+
 // The plain liveness question: `defaultResult` is the answer for a negative
 // `from` and at a RET (with a known return size) that does not return `var`;
 // retUsed makes every RET a read. Volatile variables are always used. The memo

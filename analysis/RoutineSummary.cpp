@@ -128,7 +128,7 @@ TRegisterSet ReturnRegisters(const TFunction& function) {
 }
 
 TRoutineSummaries::TRoutineSummaries(const TLineList& lines)
-    : Generation(lines.Generation), LineCount(lines.Count()), Lines(lines) {
+    : Generation(lines.AnalysisGeneration()), LineCount(lines.Count()), Lines(lines) {
   FindOwners();
   CollectDirectEffects();
   CloseEffects();
@@ -187,6 +187,10 @@ int TRoutineSummaries::TargetNode(int index) const {
   return line < 0 ? -1 : NodeOf(Owner[static_cast<std::size_t>(line)]);
 }
 
+bool TRoutineSummaries::IsAddressTaken(std::string_view label) const {
+  return AddressTokens.contains(UpperCase(label));
+}
+
 int TRoutineSummaries::CallTargetLine(int index) const {
   return IsDirectCall(Lines.Line(index)->LineType) ? TransferTargetLine(index) : -1;
 }
@@ -205,7 +209,6 @@ void TRoutineSummaries::CollectDirectEffects() {
   for (int i = 0; i < Lines.Count(); ++i)
     if (const std::string& label = Lines.Line(i)->LabelName; !label.empty()) LabelLines.emplace(UpperCase(label), i);
 
-  std::unordered_set<std::string> addressTokens;
   std::unordered_map<std::string, int> transferRefs;
   std::vector<int> lastCode(nodes, -1), beforeLastCode(nodes, -1);
   for (int i = 0; i < Lines.Count(); ++i) {
@@ -214,7 +217,7 @@ void TRoutineSummaries::CollectDirectEffects() {
     if (IsDirectTransfer(line.LineType)) {
       transferRefs[UpperCase(Trim(TargetOperand(line)))] += 1;
     } else if (!NamesNoAddress(line.LineType)) {
-      CollectAddressTokens(line, addressTokens);
+      CollectAddressTokens(line, AddressTokens);
     }
     if (IsDirectTransfer(line.LineType)) {
       int target = TargetNode(i);
@@ -294,7 +297,7 @@ void TRoutineSummaries::CollectDirectEffects() {
     const TASMLabel* entry = Lines.Labels.Find(label);
     auto refs = transferRefs.find(label);
     int counted = refs == transferRefs.end() ? 0 : refs->second;
-    if (addressTokens.contains(label) || (entry != nullptr && entry->RefCount > counted))
+    if (AddressTokens.contains(label) || (entry != nullptr && entry->RefCount > counted))
       UnknownCallers[static_cast<std::size_t>(node)] = true;
   }
   for (std::size_t node = 0; node < nodes; ++node)

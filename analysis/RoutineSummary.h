@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "analysis/UsageSets.h"
@@ -68,6 +69,9 @@ class TRoutineSummaries {
   // The routine a line belongs to; -1 for none.
   int RoutineOfLine(int index) const { return NodeOf(OwnerOf(index)); }
   const std::vector<TReturnSites>& ReturnSites() const { return Sites; }
+  // The label is named by a line other than a direct jump, branch or call (an
+  // address load, a data word): code may be entered there in ways no transfer shows.
+  bool IsAddressTaken(std::string_view label) const;
   // The line a direct call on line index enters at; -1 when it cannot be known.
   int CallTargetLine(int index) const;
   // The routine a line belongs to: its Func, or the ".FUNC" block around it.
@@ -106,6 +110,8 @@ class TRoutineSummaries {
   std::vector<std::vector<TEdge>> Out;
   // Calls from code outside every routine.
   std::vector<TEdge> OutsideCalls;
+  // Upper case, as the names in AddressTokens.
+  std::unordered_set<std::string> AddressTokens;
   // Keyed by the label in upper case.
   std::unordered_map<std::string, int> LabelLines;
 };

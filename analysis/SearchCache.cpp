@@ -187,11 +187,11 @@ TRegFlagSet TSearchCache::See(int k, TRegFlagSet bits) {
 TSearchCache& CurrentSearchCache(TLineList& lines) {
   if (!lines.SearchCache) lines.SearchCache = std::make_shared<TSearchCache>();
   TSearchCache& cache = *lines.SearchCache;
-  if (cache.Count == lines.Count() && cache.Generation == lines.Generation) return cache;
+  if (cache.Count == lines.Count() && cache.Generation == lines.AnalysisGeneration()) return cache;
   cache.Graph = BuildLineGraph(lines);
   Solve(cache);
   cache.Count = lines.Count();
-  cache.Generation = lines.Generation;
+  cache.Generation = lines.AnalysisGeneration();
   cache.MemoryUses.clear();
   cache.MemoryWrites.clear();
   std::size_t n = cache.Graph.Nodes.size();

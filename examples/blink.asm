@@ -157,5 +157,26 @@ main.loop:
         LDS     R17,total+1
         RET
 .ENDFUNC
+; System library, linked by the compiler.
+; Bit _ACCA of the byte at X: _ACCA becomes 255 when it is set, 0 when it is clear;
+; _ACCB holds the byte, as the optimiser's inline form leaves it.
+.FUNC SYSTEM.TestBit8
+SYSTEM.TestBit8:
+        PUSH    R18
+        LD      R16,X
+        MOV     R18,R16
+SYSTEM.TestBit8.shift:
+        TST     R17
+        BREQ    SYSTEM.TestBit8.test
+        LSR     R18
+        DEC     R17
+        RJMP    SYSTEM.TestBit8.shift
+SYSTEM.TestBit8.test:
+        SER     R17
+        SBRS    R18,0
+        CLR     R17
+        POP     R18
+        RET
+.ENDFUNC
 .ENTRY
 .END

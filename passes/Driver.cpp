@@ -5,6 +5,7 @@
 #include "analysis/Functions.h"
 #include "app/About.h"
 #include "diagnostics/Reports.h"
+#include "passes/RemoveRedundant.h"
 #include "source/LineList.h"
 
 namespace korvid {
@@ -166,7 +167,11 @@ class TDriver {
 }  // namespace
 
 const TPassTable& DefaultPasses() {
-  static const TPassTable passes{};
+  static const TPassTable passes = [] {
+    TPassTable table{};
+    table[static_cast<std::size_t>(TPassStep::Phase1)] = RemoveRedundant;
+    return table;
+  }();
   return passes;
 }
 

@@ -118,6 +118,10 @@ class TLineList {
   bool Interactive = false;
   // Bumped by every edit, so search marks made before an edit can be told apart.
   std::uint64_t Generation = 0;
+  // The Generation the path searches and routine summaries answer for: the
+  // current one, unless a pass has frozen them (see TFrozenAnalysis).
+  std::uint64_t AnalysisGeneration() const { return FrozenGeneration != 0 ? FrozenGeneration : Generation; }
+  std::uint64_t FrozenGeneration = 0;
   // Liveness and modification answers of the path searches, valid for one Generation.
   std::shared_ptr<TSearchCache> SearchCache;
   // What each routine may do to its callers, valid for one Generation; a cache, so

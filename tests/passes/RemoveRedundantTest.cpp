@@ -1,0 +1,206 @@
+// Each rewrite of the redundant-line walk with the program where it fires and
+// the near misses where it must not; behaviour is checked by simulation.
+#include "passes/RemoveRedundant.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "passes/Driver.h"
+#include "source/LineList.h"
+#include "verify/Toolchain.h"
+#include "verify/Verify.h"
+
+namespace korvid {
+namespace {
+
+const char* const kHeader =
+    "OPTIMISERREV            .EQU    0\n"
+    "COMPILERREV             .EQU    1A4h\n"
+    "_iDataStart             .EQU    200h\n"
+    "v                       .EQU    200h           ; var idata byte\n"
+    "u                       .EQU    201h           ; var idata byte\n"
+    "w                       .EQU    202h           ; var idata word\n"
+    "wlo                     .EQU    202h           ; var idata byte\n"
+    "PORTB                   .EQU    05h            ; var pdata byte volatile\n";
+
+// A main routine with `body`, then `routines`; main returns R17:R16.
+std::string Program(const std::string& body, const std::string& routines = "") {
+  return std::string(kHeader) + ".ENTRYMAIN $\n.FUNC main\n.RETURNS 2\nmain:\n" + body + " RET\n.ENDFUNC\n" +
+         routines + ".ENTRY\n.END\n";
+}
+
+std::string Optimised(const std::string& program) {
+  TLineList lines;
+  lines.LoadFromText(program);
+  Optimise(lines, "");
+  return lines.SaveToText();
+}
+
+bool Contains(const std::string& text, const std::string& line) {
+  // Generated lines are laid out in columns; compare whole lines without the spacing.
+  auto squeeze = [](const std::string& s) {
+    std::string out;
+    for (char c : s)
+      if (c != ' ' && c != '\t') out += c;
+    return out;
+  };
+  return ("\n" + squeeze(text)).find("\n" + squeeze(line)) != std::string::npos;
+}
+
+struct TCase {
+  const char* Name;
+  std::string Program;
+  std::vector<std::string> Gone;
+  std::vector<std::string> Kept;
+};
+
+void ExpectCases(const std::vector<TCase>& cases) {
+  bool simulate = true;
+  try {
+    verify::RequireToolchain();
+  } catch (const verify::MissingToolError&) {
+    simulate = false;
+  }
+  for (const TCase& c : cases) {
+    std::string after = Optimised(c.Program);
+    for (const std::string& line : c.Gone) EXPECT_FALSE(Contains(after, line + "\n")) << c.Name << ": " << line;
+    for (const std::string& line : c.Kept) EXPECT_TRUE(Contains(after, line + "\n")) << c.Name << ": " << line;
+    if (!simulate) continue;
+    verify::VerifyOptions options;
+    options.budget = 200'000;
+    verify::VerifyResult result = verify::VerifyPrograms(c.Program, after, options);
+    EXPECT_EQ(result.verdict, verify::VerifyResult::Verdict::Same) << c.Name << ": " << result.message;
+  }
+}
+
+TEST(RemoveRedundant, DeadWritesGoUnlessAPathReadsThem) {
+  ExpectCases({
+      {"overwritten register", Program(" LDI R16,5\n LDI R16,7\n STS v,R16\n"), {" LDI R16,5"}, {" LDI R16,7"}},
+      {"read on the branch path", Program(" LDI R16,5\n CPI R20,1\n BREQ s\n LDI R16,7\ns:\n STS v,R16\n"),
+       {},
+       {" LDI R16,5"}},
+      {"in a skip shadow, then overwritten",
+       Program(" LDI R16,5\n SBRC R20,0\n LDI R16,7\n LDI R16,9\n STS v,R16\n"),
+       {" LDI R16,5"},
+       {" LDI R16,7", " LDI R16,9"}},
+      {"flags read later", Program(" CPI R20,1\n LDI R16,1\n BREQ s\n STS v,R16\ns:\n"), {}, {" CPI R20,1"}},
+      {"the returned registers stay", Program(" LDI R16,1\n LDI R17,2\n"), {}, {" LDI R16,1", " LDI R17,2"}},
+      {"volatile port read stays", Program(" LDS R18,PORTB\n LDI R18,1\n STS v,R18\n"), {}, {" LDS R18,PORTB"}},
+  });
+}
+
+TEST(RemoveRedundant, CallsCountWhatTheRoutineReads) {
+  const std::string overwrites = ".FUNC g\n.RETURNS 0\ng:\n LDI R20,4\n STS u,R20\n RET\n.ENDFUNC\n";
+  const std::string reads = ".FUNC g\n.RETURNS 0\ng:\n STS u,R20\n RET\n.ENDFUNC\n";
+  ExpectCases({
+      {"routine overwrites it first", Program(" LDI R20,1\n RCALL g\n", overwrites), {" LDI R20,1"}, {}},
+      {"routine reads it", Program(" LDI R20,1\n RCALL g\n", reads), {}, {" LDI R20,1"}},
+      {"call skipped", Program(" LDI R20,1\n SBRC R21,0\n RCALL g\n STS v,R20\n", overwrites), {}, {" LDI R20,1"}},
+      // The caller reads R21 after the call, so the routine's last write of it is live at its RET.
+      {"live at the RET for the caller",
+       Program(" RCALL g\n STS v,R21\n", ".FUNC g\n.RETURNS 0\ng:\n LDI R21,7\n RET\n.ENDFUNC\n"),
+       {},
+       {" LDI R21,7"}},
+      {"dead at the RET",
+       Program(" RCALL g\n STS v,R21\n CLR R22\n STS u,R22\n",
+               ".FUNC g\n.RETURNS 0\ng:\n LDI R21,7\n LDI R22,8\n RET\n.ENDFUNC\n"),
+       {" LDI R22,8"},
+       {" LDI R21,7"}},
+  });
+}
+
+TEST(RemoveRedundant, ReloadsOfHeldValuesGo) {
+  ExpectCases({
+      {"same constant", Program(" LDI R16,5\n STS v,R16\n LDI R16,5\n STS u,R16\n"), {}, {" LDI R16,5\n STS v,R16\n STS u,R16"}},
+      {"label between", Program(" LDI R16,5\n STS v,R16\nl:\n LDI R16,5\n STS u,R16\n"), {}, {"l:\n LDI R16,5"}},
+      {"reload after store", Program(" LDI R16,3\n STS v,R16\n LDS R16,v\n STS u,R16\n"), {" LDS R16,v"}, {}},
+      {"pointer store between",
+       Program(" LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n LDI R16,3\n STS v,R16\n LDI R17,9\n ST Z,R17\n"
+               " LDS R16,v\n STS u,R16\n"),
+       {},
+       {" LDS R16,v"}},
+      {"pointer store between two loads",
+       Program(" LDI R26,w AND 0FFh\n LDI R27,w SHRB 8\n LDS R16,w\n STS v,R16\n LDI R17,9\n ST X,R17\n"
+               " LDS R16,w\n STS u,R16\n"),
+       {},
+       {" LDS R16,w\n STS u,R16"}},
+      {"routine stores through a pointer",
+       Program(" LDI R16,3\n STS v,R16\n RCALL poke\n LDS R16,v\n STS u,R16\n",
+               ".FUNC poke\n.RETURNS 0\npoke:\n LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n LDI R18,9\n ST Z,R18\n"
+               " RET\n.ENDFUNC\n"),
+       {},
+       {" LDS R16,v"}},
+      {"redundant CLR whose flags are read",
+       Program(" CLR R16\n STS v,R16\n CPI R20,1\n CLR R16\n BREQ s\n STS u,R16\ns:\n"),
+       {},
+       {" CPI R20,1\n CLR R16"}},
+      {"redundant CLR whose flags are set again",
+       Program(" CLR R16\n STS v,R16\n CLR R16\n STS u,R16\n CPI R20,3\n BREQ s\n INC R16\ns:\n"),
+       {" STS v,R16\n CLR R16"},
+       {}},
+  });
+}
+
+TEST(RemoveRedundant, OverwrittenStoresGoOnlyWhenNothingMayReadThem) {
+  auto between = [](const std::string& middle, const std::string& routines = "") {
+    return Program(" LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n LDI R16,1\n STS v,R16\n" + middle +
+                       " LDI R18,2\n STS v,R18\n",
+                   routines);
+  };
+  const std::string reader = ".FUNC r\n.RETURNS 0\nr:\n LDS R19,v\n STS u,R19\n RET\n.ENDFUNC\n";
+  ExpectCases({
+      {"overwritten", between(""), {" STS v,R16"}, {" STS v,R18"}},
+      {"other bytes read between", between(" LDS R17,u\n STS w,R17\n"), {" STS v,R16"}, {}},
+      {"read through a pointer", between(" LD R17,Z\n STS u,R17\n"), {}, {" STS v,R16"}},
+      {"a label between", between("m:\n"), {}, {" STS v,R16"}},
+      {"a call between", between(" RCALL r\n", reader), {}, {" STS v,R16"}},
+      {"a BREAK between", between(" BREAK\n"), {}, {" STS v,R16"}},
+      {"after a skip", Program(" LDI R16,1\n SBRC R20,0\n STS v,R16\n STS v,R17\n"), {}, {" STS v,R16"}},
+      {"a word read under another name",
+       Program(" LDI R16,1\n STS wlo,R16\n LDS R17,w\n LDI R18,2\n STS wlo,R18\n STS u,R17\n"),
+       {},
+       {" STS wlo,R16"}},
+  });
+}
+
+std::string Nops(int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += " NOP\n";
+  return text;
+}
+
+// A JMP back over `nops` NOPs that are run on the way to it.
+std::string BackwardJump(int nops) {
+  return Program(" JMP skip\nfar:\n STS v,R16\n JMP done\nskip:\n" + Nops(nops) + " JMP far\ndone:\n");
+}
+
+TEST(RemoveRedundant, DeadCodeJumpsAndJumpTables) {
+  const std::string table =
+      " RJMP over\njtab:\n RJMP c0\n RJMP c1\nc0:\n LDI R16,1\n RJMP done\nc1:\n LDI R16,2\n RJMP done\n"
+      "over:\n LDI R16,3\ndone:\n STS v,R16\n";
+  ExpectCases({
+      {"after an unconditional jump", Program(" RJMP a\n INC R16\n STS v,R16\na:\n LDI R16,1\n"),
+       {" INC R16", " STS v,R16"},
+       {}},
+      {"reached by a skip", Program(" SBRC R20,0\n RJMP a\n INC R16\na:\n STS v,R16\n"), {}, {" INC R16"}},
+      {"jump to the next instruction", Program(" JMP n\n.LINE 5\nn:\n STS v,R16\n"), {" JMP n"}, {}},
+      {"jump after a skip", Program(" SBRC R20,0\n JMP n\nn:\n STS v,R16\n"), {}, {"n:"}},
+      {"within reach", BackwardJump(2030), {" JMP far"}, {" RJMP far"}},
+      {"beyond reach", BackwardJump(2050), {" RJMP far"}, {" JMP far"}},
+      {"rows of a table whose address is loaded",
+       Program(" LDI R30,jtab AND 0FFh\n" + table), {}, {" RJMP c0\n RJMP c1"}},
+  });
+  // The same rows without an address load are dead after the first.
+  std::string after = Optimised(Program(table));
+  EXPECT_FALSE(Contains(after, " RJMP c1\n")) << after;
+}
+
+TEST(RemoveRedundant, SavesBytesInTheSummary) {
+  std::string after = Optimised(Program(" LDI R16,5\n LDI R16,7\n STS v,R16\n"));
+  EXPECT_NE(after.find("saved 2 bytes"), std::string::npos) << after;
+}
+
+}  // namespace
+}  // namespace korvid
