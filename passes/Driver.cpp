@@ -235,22 +235,18 @@ int BranchKind(TLineType type) {
 
 void TidyLines(TLineList& lines) {
   lines.ProcessMessages();
+  // First mark what goes, then delete it in one sweep, so tidying stays linear.
   TFunction* routine = nullptr;
   bool previousBlank = false;
-  for (int i = 0; i < lines.Count();) {
+  for (int i = 0; i < lines.Count(); ++i) {
     TLine& line = *lines.Line(i);
     switch (line.LineType) {
       case lt::FUNC:
         routine = lines.Functions.FindByName(FunctionHeaderName(line.Operands));
-        if (routine != nullptr) routine->StartLine = i;
         previousBlank = false;
         break;
       case lt::ENDFUNC:
-        if (routine != nullptr) {
-          routine->EndLine = i;
-        } else {
-          lines.RemoveLine(i);
-        }
+        if (routine == nullptr) lines.RemoveLine(i);
         routine = nullptr;
         previousBlank = false;
         break;
@@ -261,20 +257,26 @@ void TidyLines(TLineList& lines) {
       default:
         previousBlank = false;
     }
-    if (line.Removed) {
-      lines.DeleteLine(i);
-      continue;
+  }
+  lines.DeleteRemovedLines();
+  routine = nullptr;
+  for (int i = 0; i < lines.Count(); ++i) {
+    TLine& line = *lines.Line(i);
+    if (line.LineType == lt::FUNC) {
+      routine = lines.Functions.FindByName(FunctionHeaderName(line.Operands));
+      if (routine != nullptr) routine->StartLine = i;
+    } else if (line.LineType == lt::ENDFUNC) {
+      if (routine != nullptr) routine->EndLine = i;
+      routine = nullptr;
     }
-    if (line.BranchMark) {
-      line.BranchMark = false;
-      if (int kind = BranchKind(line.LineType); kind != 0) {
-        std::string operands = std::to_string(kind) + ", " + line.Op1;
-        lines.InsertLine(i);
-        lines.SetLine(i, lt::BRANCH, "", ".BRANCH", operands, routine);
-        ++i;
-      }
+    if (!line.BranchMark) continue;
+    line.BranchMark = false;
+    if (int kind = BranchKind(line.LineType); kind != 0) {
+      std::string operands = std::to_string(kind) + ", " + line.Op1;
+      lines.InsertLine(i);
+      lines.SetLine(i, lt::BRANCH, "", ".BRANCH", operands, routine);
+      ++i;
     }
-    ++i;
   }
 }
 

@@ -237,8 +237,8 @@ void TLineList::InsertLine(int index) {
   ++Generation;
 }
 
-void TLineList::DeleteLine(int index) {
-  Entries.erase(Entries.begin() + index);
+void TLineList::DeleteRemovedLines() {
+  std::erase_if(Entries, [](const TEntry& entry) { return entry.Object && entry.Object->Removed; });
   ++Generation;
 }
 

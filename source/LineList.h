@@ -55,8 +55,8 @@ class TLineList {
   bool RemoveLine(int index);
   // An empty line without object at index; the caller then sets it.
   void InsertLine(int index);
-  // Only for lines already removed (the driver's tidy step).
-  void DeleteLine(int index);
+  // Deletes every removed line at once (the driver's tidy step).
+  void DeleteRemovedLines();
 
   void ReportAbort(int index, const std::string& message);
   std::int32_t BytesSaved() const { return OriginalSize - CodeSize; }
