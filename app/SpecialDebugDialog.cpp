@@ -32,6 +32,8 @@ TSpecialDebugResult TFormSpecialDebugMode::RunSpecialDebug(const std::string& di
     // The program changed, so the answer would be about another program.
     Result = TSpecialDebugResult::NewTest;
   }
+  std::optional<std::int32_t> preset = User.PresetBlockSize();
+  if (Result == TSpecialDebugResult::NewTest && preset) Debug.SetBlockSize(*preset);
   if (Debug.SelectNextTest() < 0) {
     User.Show(TextView(TSpecialDebugViewKind::Complete));
     Result = TSpecialDebugResult::TestComplete;

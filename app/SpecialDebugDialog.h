@@ -53,6 +53,8 @@ class TSpecialDebugUser {
   virtual void Show(const TSpecialDebugView& view) = 0;
   // The options view; none when the user cancels.
   virtual std::optional<TSpecialDebugChoice> Choose(const TSpecialDebugView& view) = 0;
+  // A block size given before any question, taken when a test starts unasked.
+  virtual std::optional<std::int32_t> PresetBlockSize() const { return std::nullopt; }
 };
 
 class TFormSpecialDebugMode : public TSpecialDebugHook {

@@ -12,11 +12,12 @@ namespace {
 
 constexpr std::array<std::string_view, 3> kOptionWords = {"new", "failed", "passed"};
 
-std::string_view OptionText(TSpecialDebugOption option) {
-  return kSpecialDebugOptionTexts[static_cast<std::size_t>(option)];
-}
-
 void WriteRemaining(std::ostream& out, int tests) { out << kSpecialDebugRemainingLabel << ' ' << tests << '\n'; }
+
+// The estimate changes with the block size, as the dialog's spin refreshes it.
+void WriteRemainingIfResized(std::ostream& out, const TSpecialDebugView& view, std::int32_t blockSize) {
+  if (blockSize != view.BlockSize) WriteRemaining(out, view.TestsRemaining(blockSize));
+}
 
 // Asks until an answer reads; none at the end of input.
 template <class T>
@@ -85,7 +86,7 @@ std::optional<TSpecialDebugChoice> TTerminalDebugUser::Choose(const TSpecialDebu
         return ReadSpecialDebugBlockSize(text.empty() ? std::string_view(keep) : text);
       });
   if (!size) return std::nullopt;
-  if (*size != view.BlockSize) WriteRemaining(Out, view.TestsRemaining(*size));
+  WriteRemainingIfResized(Out, view, *size);
   return TSpecialDebugChoice{*option, *size};
 }
 
@@ -94,9 +95,9 @@ void TFixedDebugUser::Show(const TSpecialDebugView& view) { WriteSpecialDebugVie
 std::optional<TSpecialDebugChoice> TFixedDebugUser::Choose(const TSpecialDebugView& view) {
   WriteSpecialDebugView(Out, view);
   TSpecialDebugChoice choice{Option, BlockSize.value_or(view.BlockSize)};
-  Out << "Answered on the command line: " << OptionText(choice.Option) << ", " << kSpecialDebugBlockSizeLabel << ' '
+  Out << "Answered on the command line: " << kSpecialDebugOptionTexts[static_cast<std::size_t>(choice.Option)] << ", " << kSpecialDebugBlockSizeLabel << ' '
       << choice.BlockSize << '\n';
-  if (choice.BlockSize != view.BlockSize) WriteRemaining(Out, view.TestsRemaining(choice.BlockSize));
+  WriteRemainingIfResized(Out, view, choice.BlockSize);
   return choice;
 }
 

@@ -36,6 +36,7 @@ class TFixedDebugUser : public TSpecialDebugUser {
       : Option(option), BlockSize(blockSize), Out(out) {}
   void Show(const TSpecialDebugView& view) override;
   std::optional<TSpecialDebugChoice> Choose(const TSpecialDebugView& view) override;
+  std::optional<std::int32_t> PresetBlockSize() const override { return BlockSize; }
 
  private:
   TSpecialDebugOption Option;

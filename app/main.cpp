@@ -46,15 +46,32 @@ void PrintUsage() {
                "Exit status: 0 success (also after Ctrl-C), 1 optimisation aborted, 2 failure.\n";
 }
 
-int UsageError(const std::string& message) {
-  std::cerr << "korvid: " << message << " (see korvid --help); nothing written\n";
-  return korvid::kExitFailed;
-}
-
 bool CheckBySimulation(const std::string& original, const std::string& optimised, std::string& message) {
   korvid::verify::VerifyResult result = korvid::verify::VerifyPrograms(original, optimised, {});
   message = result.message;
   return result.verdict == korvid::verify::VerifyResult::Verdict::Same;
+}
+
+// Sorts the arguments into file names and switches; the problem with a bad switch, or empty.
+std::string ReadArguments(int argc, char** argv, std::vector<std::string>& files, korvid::TRunOptions& options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--verify") {
+      options.Check = CheckBySimulation;
+    } else if (arg == "--debug-result") {
+      std::string value = i + 1 < argc ? argv[++i] : "";
+      options.Debug.Result = korvid::ReadSpecialDebugOption(value);
+      if (!options.Debug.Result) return arg + " takes new, failed or passed, not \"" + value + "\"";
+    } else if (arg == "--debug-block-size") {
+      std::string value = i + 1 < argc ? argv[++i] : "";
+      options.Debug.BlockSize = korvid::ReadSpecialDebugBlockSize(value);
+      if (!options.Debug.BlockSize) return arg + " takes 1, 2, 4, 8 or 16, not \"" + value + "\"";
+    } else {
+      files.push_back(arg);
+    }
+  }
+  if (options.Debug.BlockSize && !options.Debug.Result) return "--debug-block-size needs --debug-result";
+  return "";
 }
 
 }  // namespace
@@ -73,21 +90,10 @@ int main(int argc, char** argv) {
   korvid::InstallHaltHandler();
   std::vector<std::string> files;
   korvid::TRunOptions options;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--verify") {
-      options.Check = CheckBySimulation;
-    } else if (arg == "--debug-result" || arg == "--debug-block-size") {
-      std::string value = i + 1 < argc ? argv[++i] : "";
-      if (arg == "--debug-result" && !(options.Debug.Result = korvid::ReadSpecialDebugOption(value)))
-        return UsageError(arg + " takes new, failed or passed, not \"" + value + "\"");
-      if (arg == "--debug-block-size" && !(options.Debug.BlockSize = korvid::ReadSpecialDebugBlockSize(value)))
-        return UsageError(arg + " takes 1, 2, 4, 8 or 16, not \"" + value + "\"");
-    } else {
-      files.push_back(arg);
-    }
+  if (std::string problem = ReadArguments(argc, argv, files, options); !problem.empty()) {
+    std::cerr << "korvid: " << problem << " (see korvid --help); nothing written\n";
+    return korvid::kExitFailed;
   }
-  if (options.Debug.BlockSize && !options.Debug.Result) return UsageError("--debug-block-size needs --debug-result");
   if (files.empty()) return korvid::RunInteractive(std::cin, std::cerr, options.Debug);
   if (isatty(STDIN_FILENO)) options.Debug.Terminal = &std::cin;
   return korvid::RunCommandLine(files.front(), files.size() > 1 ? files.back() : "", options);

@@ -152,16 +152,16 @@ TEST_F(RunFlowTest, SpecialDebugWithoutATerminalNeedsTheResultOnTheCommandLine) 
 TEST_F(RunFlowTest, SpecialDebugKeepsEveryTestsProgramsUntilTheTestIsComplete) {
   const std::string program = DebugProgram();
   Write("prog.asm", program);
-  EXPECT_EQ(Run("prog.asm -h --debug-result new"), 0) << errors;
+  EXPECT_EQ(Run("prog.asm -h --debug-result new --debug-block-size 8"), 0) << errors;
   EXPECT_NE(errors.find("You have entered special debug mode."), std::string::npos) << errors;
-  EXPECT_EQ(Read("KORVID_DEBUG/Korvid.dbg"), "0,16,40,FAIL\n1,0,19,FAIL\n");
+  EXPECT_EQ(Read("KORVID_DEBUG/Korvid.dbg"), "0,8,40,FAIL\n1,0,19,FAIL\n");
   EXPECT_EQ(Read("KORVID_DEBUG/prog.asm"), program);
   const std::string firstBuild = Read("prog.asm");
   EXPECT_EQ(Read("KORVID_DEBUG/prog.asm1"), firstBuild);
 
   // The compiler writes the program afresh for every build.
   Write("prog.asm", program);
-  EXPECT_EQ(Run("prog.asm -h --debug-result passed --debug-block-size 8"), 0) << errors;
+  EXPECT_EQ(Run("prog.asm -h --debug-result passed"), 0) << errors;
   EXPECT_NE(errors.find("Result For test of lines 0 - 19"), std::string::npos) << errors;
   EXPECT_EQ(Read("KORVID_DEBUG/prog.asmP"), firstBuild);
   EXPECT_FALSE(fs::exists(dir / "KORVID_DEBUG/prog.asmF"));
