@@ -93,7 +93,7 @@ TRunMode ModeFromSwitch(std::string_view modeSwitch) {
   return mode;
 }
 
-int RunCommandLine(const std::string& input, const std::string& modeSwitch, const TBehaviourCheck& check) {
+int RunCommandLine(const std::string& input, const std::string& modeSwitch, const TRunOptions& options) {
   TLineList lines;
   std::string asmName = ResolveInput(input, lines.Errors);
   if (asmName.empty()) return kExitFailed;
@@ -102,6 +102,12 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
   TProgressDisplay progress(lines, mode.WindowVisible);
   ApplyMode(lines, mode);
   if (!Load(lines, asmName)) return kExitFailed;
+  TSpecialDebugSession session;
+  if (!session.Attach(lines, options.Debug, std::cerr)) {
+    Fail("the program asks for the special debug mode (SPECIAL_DEBUG), but standard input is not a terminal: "
+         "give the last test's result with --debug-result new|failed|passed; nothing written");
+    return kExitFailed;
+  }
 
   // The input kept as loaded; an input that is itself the .DSM copy is not
   // overwritten, and the optimised program then goes to the .asm name.
@@ -125,12 +131,13 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
     if (!lines.Aborted) {
       std::string optimised = lines.SaveToText();
       std::string message;
-      if (check && !check(original, optimised, message)) {
+      if (options.Check && !options.Check(original, optimised, message)) {
         Fail("the optimised program was not written: " + message);
         return kExitAborted;
       }
       WriteFileAtomically(outputName, optimised);
       lines.Functions.SaveCompanionFile();
+      session.Keep(lines, asmName, original, optimised);
     }
     WriteReports(lines, asmName);
   } catch (const std::exception& error) {
@@ -155,7 +162,7 @@ bool Ask(std::istream& in, std::ostream& prompts, const std::string& question, s
 
 }  // namespace
 
-int RunInteractive(std::istream& in, std::ostream& prompts) {
+int RunInteractive(std::istream& in, std::ostream& prompts, TSpecialDebugInput debug) {
   std::string input;
   if (!Ask(in, prompts, "Open assembly or project file (*.asm, *.dsm, *.ppro): ", input)) {
     prompts << "cancelled; nothing written\n";
@@ -167,6 +174,11 @@ int RunInteractive(std::istream& in, std::ostream& prompts) {
   lines.Interactive = true;
   TProgressDisplay progress(lines, true);
   if (!Load(lines, asmName)) return kExitFailed;
+  // The whole conversation is on `in`, so there is always someone to answer.
+  if (debug.Terminal == nullptr) debug.Terminal = &in;
+  TSpecialDebugSession session;
+  session.Attach(lines, debug, prompts);
+  std::string original = lines.SaveToText();
   try {
     Optimise(lines, ExtractFilePath(asmName));
   } catch (const std::exception& error) {
@@ -185,8 +197,10 @@ int RunInteractive(std::istream& in, std::ostream& prompts) {
   fs::path outputPath(output);
   if (outputPath.is_relative() && !ExtractFilePath(asmName).empty()) outputPath = fs::path(ExtractFilePath(asmName)) / output;
   try {
-    lines.SaveToFile(outputPath.string());
+    std::string optimised = lines.SaveToText();
+    WriteFileAtomically(outputPath.string(), optimised);
     lines.Functions.SaveCompanionFile(ChangeFileExt(outputPath.string(), ".unuV"));
+    session.Keep(lines, outputPath.string(), original, optimised);
     WriteReports(lines, outputPath.string());
   } catch (const std::exception& error) {
     Fail(error.what());

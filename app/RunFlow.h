@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/SpecialDebugSession.h"
+
 namespace korvid {
 
 // What the mode switch selects.
@@ -27,8 +29,14 @@ inline constexpr int kExitFailed = 2;
 using TBehaviourCheck =
     std::function<bool(const std::string& original, const std::string& optimised, std::string& message)>;
 
-int RunCommandLine(const std::string& input, const std::string& modeSwitch, const TBehaviourCheck& check = {});
-// Asks for the input and output files on `in`, prompting on `prompts`.
-int RunInteractive(std::istream& in, std::ostream& prompts);
+struct TRunOptions {
+  TBehaviourCheck Check;
+  TSpecialDebugInput Debug;
+};
+
+int RunCommandLine(const std::string& input, const std::string& modeSwitch, const TRunOptions& options = {});
+// Asks for the input and output files on `in`, prompting on `prompts`; the
+// special debug mode asks there too unless debug gives the answer.
+int RunInteractive(std::istream& in, std::ostream& prompts, TSpecialDebugInput debug = {});
 
 }  // namespace korvid

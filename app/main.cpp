@@ -1,10 +1,14 @@
 // korvid FILE [-f|-h|-fh|-s|-sh]: optimises one assembly file written by the compiler.
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "app/About.h"
 #include "app/RunFlow.h"
 #include "app/Signals.h"
+#include "app/SpecialDebugTerminal.h"
 #include "verify/Verify.h"
 
 namespace {
@@ -28,6 +32,11 @@ void PrintUsage() {
                "  --verify   check by simulation that the optimised program behaves like\n"
                "             the input before replacing it (needs simavr and binutils-avr)\n"
                "\n"
+               "Special debug mode (the program holds .OPTI SPECIAL_DEBUG): each run asks how\n"
+               "the last build did in your test; without a terminal, answer here:\n"
+               "  --debug-result new|failed|passed   new test, or the last test failed or passed\n"
+               "  --debug-block-size N               stop at blocks of N lines (1, 2, 4, 8, 16)\n"
+               "\n"
                "korvid verify ORIGINAL OPTIMISED [--mcu NAME] [--budget CYCLES]\n"
                "  checks two programs by simulation: exit 0 same, 1 different, 2 could not check\n"
                "\n"
@@ -41,6 +50,28 @@ bool CheckBySimulation(const std::string& original, const std::string& optimised
   korvid::verify::VerifyResult result = korvid::verify::VerifyPrograms(original, optimised, {});
   message = result.message;
   return result.verdict == korvid::verify::VerifyResult::Verdict::Same;
+}
+
+// Sorts the arguments into file names and switches; the problem with a bad switch, or empty.
+std::string ReadArguments(int argc, char** argv, std::vector<std::string>& files, korvid::TRunOptions& options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--verify") {
+      options.Check = CheckBySimulation;
+    } else if (arg == "--debug-result") {
+      std::string value = i + 1 < argc ? argv[++i] : "";
+      options.Debug.Result = korvid::ReadSpecialDebugOption(value);
+      if (!options.Debug.Result) return arg + " takes new, failed or passed, not \"" + value + "\"";
+    } else if (arg == "--debug-block-size") {
+      std::string value = i + 1 < argc ? argv[++i] : "";
+      options.Debug.BlockSize = korvid::ReadSpecialDebugBlockSize(value);
+      if (!options.Debug.BlockSize) return arg + " takes 1, 2, 4, 8 or 16, not \"" + value + "\"";
+    } else {
+      files.push_back(arg);
+    }
+  }
+  if (options.Debug.BlockSize && !options.Debug.Result) return "--debug-block-size needs --debug-result";
+  return "";
 }
 
 }  // namespace
@@ -57,15 +88,13 @@ int main(int argc, char** argv) {
   }
   if (first == "verify") return korvid::verify::RunVerifyCommand(argc - 1, argv + 1);
   korvid::InstallHaltHandler();
-  if (first.empty()) return korvid::RunInteractive(std::cin, std::cerr);
-  std::string mode;
-  korvid::TBehaviourCheck check;
-  for (int i = 2; i < argc; ++i) {
-    if (std::string(argv[i]) == "--verify") {
-      check = CheckBySimulation;
-    } else {
-      mode = argv[i];
-    }
+  std::vector<std::string> files;
+  korvid::TRunOptions options;
+  if (std::string problem = ReadArguments(argc, argv, files, options); !problem.empty()) {
+    std::cerr << "korvid: " << problem << " (see korvid --help); nothing written\n";
+    return korvid::kExitFailed;
   }
-  return korvid::RunCommandLine(first, mode, check);
+  if (files.empty()) return korvid::RunInteractive(std::cin, std::cerr, options.Debug);
+  if (isatty(STDIN_FILENO)) options.Debug.Terminal = &std::cin;
+  return korvid::RunCommandLine(files.front(), files.size() > 1 ? files.back() : "", options);
 }

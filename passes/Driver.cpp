@@ -5,6 +5,7 @@
 #include "analysis/Functions.h"
 #include "app/About.h"
 #include "diagnostics/Reports.h"
+#include "diagnostics/SpecialDebug.h"
 #include "passes/RemoveRedundant.h"
 #include "source/LineList.h"
 
@@ -22,10 +23,12 @@ class TDriver {
  public:
   TDriver(TLineList& lines, const TPassTable& passes) : Lines(lines), Passes(passes), Flags(lines.Directives) {}
 
-  void Run() {
+  void Run(const std::string& directory) {
     auto start = Clock::now();
     Lines.Iteration = 1;
     bool optimising = !Lines.CompilerUnsupported;
+    // A program left unoptimised is no test, so the user is not asked then.
+    if (optimising) SpecialDebugStep(directory);
     if (optimising && Lines.OptimiseEnabled && !OneTimePasses()) return;
     if (optimising) IterateAndClose();
     TidyLines(Lines);
@@ -44,6 +47,18 @@ class TDriver {
     Lines.StatusText = text;
     Lines.DisplayChanged = true;
     Lines.ProcessMessages();
+  }
+
+  // Under SPECIAL_DEBUG only the lines of the block under test may change,
+  // until the test is complete and the whole program is optimised again.
+  void SpecialDebugStep(const std::string& directory) {
+    if (!Flags[D::SPECIAL_DEBUG]) return;
+    TSpecialDebugHook* mode = Lines.SpecialDebug;
+    if (mode == nullptr || mode->RunSpecialDebug(directory, Lines.Count()) == TSpecialDebugResult::TestComplete) {
+      Flags.Set(D::SPECIAL_DEBUG, false);
+      return;
+    }
+    Lines.LineFilter = [mode](std::int32_t lineIndex) { return mode->IsLineEnabled(lineIndex); };
   }
 
   // False when a pass aborted the run: nothing more is done, not even the summary.
@@ -175,8 +190,8 @@ const TPassTable& DefaultPasses() {
   return passes;
 }
 
-void Optimise(TLineList& lines, const std::string& /*directory*/, const TPassTable& passes) {
-  TDriver(lines, passes).Run();
+void Optimise(TLineList& lines, const std::string& directory, const TPassTable& passes) {
+  TDriver(lines, passes).Run(directory);
 }
 
 std::string FormatDuration(std::chrono::seconds duration) {

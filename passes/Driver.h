@@ -26,7 +26,8 @@ using TPassTable = std::array<TPass, static_cast<std::size_t>(TPassStep::Count)>
 // The passes of the optimiser; a step without a pass yet is empty and skipped.
 const TPassTable& DefaultPasses();
 
-// Directory is the directory part of the program's file name.
+// Directory is the directory part of the program's file name; the special
+// debug mode (lines.SpecialDebug) keeps its files there.
 void Optimise(TLineList& lines, const std::string& directory, const TPassTable& passes = DefaultPasses());
 
 // Deletes removed lines, shrinks runs of blank lines and notes changed branches.

@@ -25,6 +25,7 @@ namespace korvid {
 
 class TSearchCache;
 class TRoutineSummaries;
+class TSpecialDebugHook;
 
 class TLineList {
  public:
@@ -130,6 +131,9 @@ class TLineList {
   std::function<void()> OnProcessMessages;
   // Empty: every line may be changed.
   std::function<bool(std::int32_t lineIndex)> LineFilter;
+  // Asked by the driver when the program asks for the special debug mode;
+  // none: the mode is not available and the whole program is optimised.
+  TSpecialDebugHook* SpecialDebug = nullptr;
 
  private:
   struct TEntry {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <stdexcept>
+#include <charconv>
 
 namespace korvid {
 
@@ -35,14 +35,15 @@ bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && EqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
-int DecimalOr(const std::string& text, int fallback) {
-  try {
-    std::size_t used = 0;
-    int number = std::stoi(text, &used);
-    if (used == text.size()) return number;
-  } catch (const std::exception&) {
-  }
-  return fallback;
+std::optional<std::int32_t> ReadDecimal(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
+  std::int32_t number = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return number;
 }
+
+int DecimalOr(const std::string& text, int fallback) { return ReadDecimal(text).value_or(fallback); }
 
 }  // namespace korvid

@@ -1,6 +1,8 @@
 // Small text helpers shared by the source model: the program compares names
 // without regard to case and trims blanks and control characters.
 #pragma once
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,7 +15,10 @@ std::string UpperCase(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 bool EndsWithNoCase(std::string_view text, std::string_view suffix);
-// The whole text read as a decimal integer, or `fallback` when it is none.
+// The whole text read as a decimal integer (leading blanks and a sign allowed);
+// none when it is not one or does not fit.
+std::optional<std::int32_t> ReadDecimal(std::string_view text);
+// ReadDecimal, or `fallback` when the text is no number.
 int DecimalOr(const std::string& text, int fallback);
 
 }  // namespace korvid

@@ -123,6 +123,68 @@ TEST_F(RunFlowTest, ReportsAreWrittenBesideTheProgramWithCrLf) {
   EXPECT_FALSE(fs::exists(dir / "out.unuV"));
 }
 
+// 40 lines asking for the special debug mode.
+std::string DebugProgram() {
+  std::string program = ".OPTI SPECIAL_DEBUG\n";
+  for (int i = 0; i < 38; ++i) program += "  NOP\n";
+  return program + "  RET\n";
+}
+
+TEST_F(RunFlowTest, SpecialDebugWithoutATerminalNeedsTheResultOnTheCommandLine) {
+  Write("prog.asm", DebugProgram());
+  const std::set<std::string> before = Files();
+  EXPECT_EQ(Run("prog.asm -h"), 2);
+  EXPECT_NE(errors.find("standard input is not a terminal: give the last test's result with --debug-result"),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(Files(), before);
+  for (const char* args : {"--debug-result maybe", "--debug-result", "--debug-result new --debug-block-size 3",
+                           "--debug-block-size 4"}) {
+    EXPECT_EQ(Run(std::string("prog.asm -h ") + args), 2) << args;
+    EXPECT_NE(errors.find("--debug-"), std::string::npos) << errors;
+    EXPECT_EQ(Files(), before) << args;
+  }
+  // A program without the directive needs no answer.
+  Write("plain.asm", kProgram);
+  EXPECT_EQ(Run("plain.asm -h"), 0) << errors;
+}
+
+TEST_F(RunFlowTest, SpecialDebugKeepsEveryTestsProgramsUntilTheTestIsComplete) {
+  const std::string program = DebugProgram();
+  Write("prog.asm", program);
+  EXPECT_EQ(Run("prog.asm -h --debug-result new --debug-block-size 8"), 0) << errors;
+  EXPECT_NE(errors.find("You have entered special debug mode."), std::string::npos) << errors;
+  EXPECT_EQ(Read("KORVID_DEBUG/Korvid.dbg"), "0,8,40,FAIL\n1,0,19,FAIL\n");
+  EXPECT_EQ(Read("KORVID_DEBUG/prog.asm"), program);
+  const std::string firstBuild = Read("prog.asm");
+  EXPECT_EQ(Read("KORVID_DEBUG/prog.asm1"), firstBuild);
+
+  // The compiler writes the program afresh for every build.
+  Write("prog.asm", program);
+  EXPECT_EQ(Run("prog.asm -h --debug-result passed"), 0) << errors;
+  EXPECT_NE(errors.find("Result For test of lines 0 - 19"), std::string::npos) << errors;
+  EXPECT_EQ(Read("KORVID_DEBUG/prog.asmP"), firstBuild);
+  EXPECT_FALSE(fs::exists(dir / "KORVID_DEBUG/prog.asmF"));
+  EXPECT_EQ(Read("KORVID_DEBUG/Korvid.dbg"), "0,8,40,FAIL\n1,0,19,PASS\n1,20,39,FAIL\n");
+
+  for (const char* expected : {"2,20,29,FAIL\n", "3,20,24,FAIL\n"}) {
+    Write("prog.asm", program);
+    EXPECT_EQ(Run("prog.asm -h --debug-result failed"), 0) << errors;
+    EXPECT_TRUE(fs::exists(dir / "KORVID_DEBUG/prog.asmF"));
+    std::string state = Read("KORVID_DEBUG/Korvid.dbg");
+    EXPECT_EQ(state.substr(state.size() - std::string(expected).size()), expected);
+  }
+
+  // Five failing lines are fewer than the block size: the whole program is optimised, nothing more is kept.
+  const std::string lastTest = Read("KORVID_DEBUG/prog.asm1");
+  Write("prog.asm", program);
+  EXPECT_EQ(Run("prog.asm -h --debug-result failed"), 0) << errors;
+  EXPECT_NE(errors.find("The test is complete. Please zip and submit the KORVID_DEBUG subdirectory to Korvid."),
+            std::string::npos);
+  EXPECT_EQ(Read("KORVID_DEBUG/prog.asm1"), lastTest);
+  EXPECT_EQ(Read("KORVID_DEBUG/Korvid.dbg"), "0,8,40,FAIL\n1,0,19,PASS\n1,20,39,FAIL\n2,20,29,FAIL\n3,20,24,FAIL\n");
+}
+
 TEST_F(RunFlowTest, HelpAndVersion) {
   EXPECT_EQ(Run("--help > .out"), 0);
   EXPECT_NE(Read(".out").find("Usage: korvid"), std::string::npos);

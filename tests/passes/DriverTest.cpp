@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "diagnostics/SpecialDebug.h"
 #include "source/LineList.h"
 
 namespace korvid {
@@ -96,6 +97,47 @@ TEST(DriverTest, HaltStillClosesAndAbortLeavesAtOnce) {
   Optimise(aborted, "", aborting.Table());
   EXPECT_EQ(aborting.Calls.back(), TPassStep::Loop);
   EXPECT_EQ(aborted.Count(), 1);
+}
+
+// Enables only the even lines, and records how the driver asked.
+struct TEvenLinesDebug : TSpecialDebugHook {
+  TSpecialDebugResult RunSpecialDebug(const std::string& directory, std::int32_t lineCount) override {
+    Asked.push_back(directory + ":" + std::to_string(lineCount));
+    return Result;
+  }
+  bool IsLineEnabled(std::int32_t lineIndex) const override { return lineIndex % 2 == 0; }
+  TSpecialDebugResult Result = TSpecialDebugResult::LastFailed;
+  std::vector<std::string> Asked;
+};
+
+TEST(DriverTest, SpecialDebugModeChoosesTheLinesThePassesMayChange) {
+  // Which of three lines the first pass may change, and whether SPECIAL_DEBUG stayed in force.
+  auto run = [](TSpecialDebugHook* mode, bool directive) {
+    TLineList lines;
+    lines.LoadFromText("  NOP\n  NOP\n  NOP\n");
+    lines.Directives.Set(TDirective::SPECIAL_DEBUG, directive);
+    lines.SpecialDebug = mode;
+    std::string seen;
+    TRecorder recorder;
+    recorder.Hook = [&seen](TLineList& l, TPassStep step) {
+      if (step == TPassStep::BitTest8)
+        for (int i = 0; i < 3; ++i) seen += l.MayChange(i) ? "+" : "-";
+    };
+    Optimise(lines, "dir/", recorder.Table());
+    return seen + (lines.Directives[TDirective::SPECIAL_DEBUG] ? " debug" : "");
+  };
+  TEvenLinesDebug testing;
+  EXPECT_EQ(run(&testing, true), "+-+ debug");
+  EXPECT_EQ(testing.Asked, std::vector<std::string>{"dir/:3"});
+
+  TEvenLinesDebug complete;
+  complete.Result = TSpecialDebugResult::TestComplete;
+  EXPECT_EQ(run(&complete, true), "+++");
+
+  TEvenLinesDebug notAsked;
+  EXPECT_EQ(run(&notAsked, false), "+++");
+  EXPECT_TRUE(notAsked.Asked.empty());
+  EXPECT_EQ(run(nullptr, true), "+++") << "without the mode the whole program is optimised";
 }
 
 TEST(DriverTest, SummaryArithmeticAndDurations) {
