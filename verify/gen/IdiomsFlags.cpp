@@ -35,8 +35,8 @@ const Flag& AnyFlagBut(Builder& b, int bit) {
   return *f;
 }
 
-// `words` one-word instructions on R16..R18 only; the carry they read makes the flag
-// instructions among them count.
+// `words` one-word instructions on R16 and R17 only; the carry they read makes the
+// flag instructions among them count.
 void FlagArm(Builder& b, int words) {
   static const std::vector<std::pair<std::string, std::string>> ops = {
       {"INC", "R17"}, {"DEC", "R17"}, {"ADD", "R17,R16"}, {"ADC", "R17,R16"},
@@ -44,7 +44,7 @@ void FlagArm(Builder& b, int words) {
   for (int i = 0; i < words; ++i) {
     switch (b.rng.Below(4)) {
       case 0: FlagOp(b, b.rng.Pick(Flags())); break;
-      case 1: b.Op("LDI", "R18," + b.Imm()); break;  // dead: nothing reads R18
+      case 1: b.Op("SUBI", "R17," + b.HexImm()); break;
       default: {
         const auto& [mnemonic, operands] = b.rng.Pick(ops);
         b.Op(mnemonic, operands);
@@ -123,7 +123,7 @@ void FlagOps(Builder& b) {
 void FarFlagBranch(Builder& b) {
   // A branch within a few words of its reach (63 forward, 64 back) over flag work: a
   // pass that grows the code in between breaks the assembly, one that drops a flag
-  // instruction changes the carry that ROL finally reads.
+  // instruction changes the carry that ROL finally reads, or SREG itself.
   std::string l = b.NewLabel("far");
   b.Op("LDS", "R16," + b.AnyByte().name);
   b.Op("LDI", "R17," + b.Imm());
@@ -142,8 +142,14 @@ void FarFlagBranch(Builder& b) {
     FlagOp(b, AnyFlagBut(b, 1));  // BRNE still reads the Z of DEC
     b.Op("BRNE", l);
   }
+  const Variable& result = b.AnyByte();
+  if (b.rng.Chance(50)) {  // every flag the arm leaves is read, not only the carry
+    b.Op("IN", "R18,SREG");
+    b.Op("ANDI", "R18,7Fh");
+    b.Op("STS", b.OtherByte(result).name + ",R18");
+  }
   b.Op("ROL", "R17");
-  b.Op("STS", b.AnyByte().name + ",R17");
+  b.Op("STS", result.name + ",R17");
 }
 
 void RedundantClear(Builder& b) {
