@@ -9,7 +9,7 @@ void CallFunction(Builder& b) {
   if (b.functions.empty()) return;
   const auto& f = b.rng.Pick(b.functions);
   bool keep = b.rng.Chance(50);  // R20/R21 live across the call, saved on the hardware stack
-  bool local = b.rng.Chance(50);  // a frame local of the caller, below the parameters during the call
+  bool local = b.rng.Chance(50);  // a frame local of the caller: at Y+3+params while the callee runs
   if (local) {
     b.Op("LDI", "R19," + b.Imm());
     b.Op("STD", "Y+3,R19");
