@@ -46,6 +46,12 @@ void Builder::Directive() {
   lines.push_back(".OPTI " + rng.Pick(harmless));
 }
 
+const Variable& Builder::OtherByte(const Variable& v) {
+  const Variable* other = &AnyByte();
+  while (other->name == v.name) other = &AnyByte();
+  return *other;
+}
+
 std::string Builder::HexImm() {
   char buf[8];
   std::snprintf(buf, sizeof buf, "0%02Xh", rng.Below(256));

@@ -40,7 +40,9 @@ class Builder {
   struct FrameFunction { std::string name; int params; int returns; };
   std::vector<FrameFunction> functions;     // parameters on the Y stack, result in R16/R17
   std::vector<std::string> pointerWriters;  // write the byte Z points at
-  std::vector<std::string> slotWriters;     // store to the caller's frame slot Y+2
+  std::vector<std::string> slotWriters;     // change the caller's frame slot Y+2
+  std::vector<std::string> paramWriters;    // write the byte whose address is their Y-stack parameter
+  std::vector<std::string> pureRoutines;    // store nothing: R17 from R18, result in R17
   int sourceLine = 1;
   int mainLocals = 4;                       // bytes of main's frame: Y+0 .. Y+3
 
@@ -60,7 +62,11 @@ class Builder {
   void Directive();
   const Variable& AnyByte() { return rng.Pick(bytes); }
   const Variable& AnyWord() { return rng.Pick(words); }
+  // A byte other than v: two results stored to one variable would hide the first.
+  const Variable& OtherByte(const Variable& v);
   std::string Imm() { return std::to_string(rng.Below(256)); }
+  // A byte other than `value`, so that reading the wrong one of the two shows.
+  int OtherValue(int value) { return (value + rng.Range(1, 255)) % 256; }
   std::string HexImm();
   // Scratch registers of the idioms; R20/R21 are the ones kept across calls.
   std::string Scratch() { return "R" + std::to_string(rng.Range(16, 19)); }

@@ -10,12 +10,14 @@ const std::vector<Idiom>& Idioms() {
   static const std::vector<Idiom> idioms = {
       {"arith8", 6, Arith8},          {"arith16", 5, Arith16},        {"arith32", 2, Arith32},
       {"branches", 4, BranchChain},   {"loop", 3, CountedLoop},       {"frame loop", 2, FrameLoop},
-      {"pointers", 5, PointerAccess}, {"bytewise", 2, WordBytewise}, {"y pointer", 1, YPointer},  {"call", 4, CallFunction},
-      {"procedure", 3, CallProcedure}, {"ptr writer", 2, PointerWriterCall}, {"slot writer", 2, SlotWriterCall},
-      {"io", 3, IoAccess},            {"skips", 4, Skips},            {"flags", 4, FlagsAfterKill},
-      {"sleep", 1, SleepWait},        {"flag ops", 2, FlagOps},       {"jump table", 2, JumpTable},
-      {"ptr reload", 2, PointerReload}, {"dup loads", 2, DuplicateLoads}, {"labelled", 1, LabelledInstructions},
-      {"two entries", 1, LoopTwoEntries},
+      {"pointers", 5, PointerAccess}, {"bytewise", 3, WordBytewise},  {"y pointer", 1, YPointer},
+      {"call", 4, CallFunction},      {"procedure", 3, CallProcedure}, {"ptr writer", 3, PointerWriterCall},
+      {"slot writer", 3, SlotWriterCall}, {"io", 3, IoAccess},        {"skips", 5, Skips},
+      {"flags", 4, FlagsAfterKill},   {"sleep", 1, SleepWait},        {"flag ops", 2, FlagOps},
+      {"far flags", 2, FarFlagBranch}, {"jump table", 2, JumpTable},  {"dead rows", 1, UnreachableRows},
+      {"ptr reload", 3, PointerReload}, {"dup loads", 2, DuplicateLoads}, {"labelled", 1, LabelledInstructions},
+      {"two entries", 1, LoopTwoEntries}, {"loop dead load", 1, DeadLoadBeforeLoop},
+      {"redundant clr", 1, RedundantClear}, {"jump next", 1, JumpToNext}, {"save match", 2, SaveMatch},
   };
   return idioms;
 }
@@ -57,7 +59,9 @@ void Header(Builder& b, std::uint64_t seed) {
   }
   b.buffer.address = 0x220;
   Declare(b, "buf", 0x220, "var idata byte");
+  Declare(b, "cell", 0x222, "var idata word");  // a second name for buf+2 and buf+3
   Declare(b, "ready", 0x230, "var idata byte");
+  Declare(b, "upper", 0x320, "var idata byte");  // buf + 100h: buf with another high byte
   b.Line(".OPTI VOLATILE");
   Declare(b, "vol", 0x231, "var idata byte volatile");
   b.Line(".OPTI VOLATILE_DFT");

@@ -106,10 +106,8 @@ void BranchChain(Builder& b) {
   b.Op("SER", "R18");
   b.Label(skip);
   const Variable& result = b.AnyByte();
-  const Variable* flag = &b.AnyByte();
-  while (flag->name == result.name) flag = &b.AnyByte();
   b.Op("STS", result.name + ",R17");
-  b.Op("STS", flag->name + ",R18");
+  b.Op("STS", b.OtherByte(result).name + ",R18");
 }
 
 void CountedLoop(Builder& b) {
@@ -164,19 +162,25 @@ void PointerAccess(Builder& b) {
   const Variable& v = b.AnyWord();
   std::string ptr = b.rng.Pick(std::vector<std::string>{"X", "Z"});
   std::string lo = ptr == "X" ? "R26" : "R30", hi = ptr == "X" ? "R27" : "R31";
-  int offset = b.rng.Below(8);
-  std::string target = b.rng.Chance(50) ? v.name : "buf+" + std::to_string(offset);
+  std::string target;
+  switch (b.rng.Below(3)) {
+    case 0: target = v.name; break;
+    case 1: target = b.AnyByte().name; break;
+    default: target = "buf+" + std::to_string(b.rng.Below(8)); break;
+  }
   b.Op("LDI", lo + "," + Lo(target));
   b.Op("LDI", hi + "," + Hi(target));
   switch (b.rng.Below(4)) {
-    case 0:  // store through the pointer between a store and a load of the same variable
-      b.Op("LDI", "R16," + b.Imm());
+    case 0: {  // store of another value through the pointer between a store and a load of the variable
+      int value = b.rng.Below(256);
+      b.Op("LDI", "R16," + std::to_string(value));
       b.Op("STS", target + ",R16");
-      b.Op("LDI", "R17," + b.Imm());
+      b.Op("LDI", "R17," + std::to_string(b.OtherValue(value)));
       b.Op("ST", ptr + ",R17");
       b.Op("LDS", "R16," + target);
       b.Op("STS", b.AnyByte().name + ",R16");
       break;
+    }
     case 1:  // load through the pointer between two stores of the variable
       b.Op("LDI", "R16," + b.Imm());
       b.Op("STS", target + ",R16");
@@ -193,9 +197,11 @@ void PointerAccess(Builder& b) {
       b.Op("ST", "-" + ptr + ",R16");
       break;
     default:
-      if (ptr == "X") {  // X has no displacement: reload twice the same variable
+      if (ptr == "X") {  // X has no displacement: the variable reloaded after a store of another value
         b.Op("LDS", "R16," + target);
-        b.Op("ST", "X,R16");
+        b.Op("MOV", "R17,R16");
+        b.Op("INC", "R17");
+        b.Op("ST", "X,R17");
         b.Op("LDS", "R16," + target);
         b.Op("STS", b.AnyByte().name + ",R16");
       } else {
@@ -210,16 +216,29 @@ void PointerAccess(Builder& b) {
 }
 
 void WordBytewise(Builder& b) {
-  // A word written bytewise and read through its byte alias, and the reverse.
-  b.Op("LDI", "R16," + b.Imm());
-  b.Op("STS", "w1,R16");
-  b.Op("LDS", "R17,w1lo");
-  b.Op("INC", "R17");
-  b.Op("STS", "w1lo,R17");
-  b.Op("LDS", "R18,w1");
-  b.Op("STS", b.AnyByte().name + ",R18");
-  b.Op("LDS", "R19,w1+1");
-  b.Op("STS", "w1+1,R19");
+  // A word and a byte name declared at one address: stores to one, loads of the other.
+  struct Alias { const char* word; const char* byte; };
+  static const std::vector<Alias> aliases = {{"w1", "w1lo"}, {"cell", "buf+2"}};
+  const Alias& a = b.rng.Pick(aliases);
+  const std::string word = a.word, byte = a.byte;
+  if (b.rng.Chance(50)) {
+    b.Op("LDI", "R16," + b.Imm());
+    b.Op("STS", word + ",R16");
+    b.Op("LDS", "R17," + byte);
+    b.Op("INC", "R17");
+    b.Op("STS", byte + ",R17");
+    b.Op("LDS", "R18," + word);
+    b.Op("STS", b.AnyByte().name + ",R18");
+    b.Op("LDS", "R19," + word + "+1");
+    b.Op("STS", word + "+1,R19");
+  } else {  // the word reloaded after a store of another value to its byte name
+    b.Op("LDS", "R16," + word);
+    b.Op("MOV", "R17,R16");
+    b.Op("INC", "R17");
+    b.Op("STS", byte + ",R17");
+    b.Op("LDS", "R16," + word);
+    b.Op("STS", b.AnyByte().name + ",R16");
+  }
 }
 
 void YPointer(Builder& b) {

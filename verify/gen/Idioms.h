@@ -20,7 +20,7 @@ const std::vector<Idiom>& Idioms();
 // Helper routines the idioms call; emitted before main.
 void EmitRoutines(Builder& b);
 
-// Fragments of Idioms.cpp and IdiomsFlow.cpp.
+// Fragments of Idioms.cpp, IdiomsFlow.cpp, IdiomsFlags.cpp and IdiomsNearMiss.cpp.
 void Arith8(Builder& b);
 void Arith16(Builder& b);
 void Arith32(Builder& b);
@@ -44,6 +44,12 @@ void PointerReload(Builder& b);
 void DuplicateLoads(Builder& b);
 void LabelledInstructions(Builder& b);
 void LoopTwoEntries(Builder& b);
+void UnreachableRows(Builder& b);
+void FarFlagBranch(Builder& b);
+void RedundantClear(Builder& b);
+void JumpToNext(Builder& b);
+void SaveMatch(Builder& b);
+void DeadLoadBeforeLoop(Builder& b);
 // Calls every helper routine that no idiom called, so that none is dead code.
 void CallRemaining(Builder& b);
 

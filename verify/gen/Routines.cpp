@@ -1,5 +1,6 @@
 // Helper routines: functions with parameters on the Y stack, procedures with early
-// returns, routines that write through a pointer or into the caller's frame.
+// returns, routines that write through a pointer or into the caller's frame, and one
+// that stores nothing.
 #include "verify/gen/Idioms.h"
 
 namespace korvid::verify::gen {
@@ -78,21 +79,46 @@ void Procedure(Builder& b, const std::string& name) {
   b.procedures.push_back(name);
 }
 
+// Subtracts a nonzero constant from the byte at `at`: a writer that could leave the byte
+// as it was would hide a missed reload in the caller.
+void ChangeByte(Builder& b, const std::string& at) {
+  bool displaced = at.find('+') != std::string::npos;
+  b.Op(displaced ? "LDD" : "LD", "R18," + at);
+  b.Op("SUBI", "R18," + std::to_string(b.rng.Range(1, 255)));
+  b.Op(displaced ? "STD" : "ST", at + ",R18");
+}
+
 void PointerWriter(Builder& b, const std::string& name) {
   Begin(b, name, 0);
-  b.Op("LD", "R18,Z");
-  b.Op("SUBI", "R18," + b.HexImm());
-  b.Op("ST", "Z,R18");
+  ChangeByte(b, "Z");
   End(b, name);
   b.pointerWriters.push_back(name);
 }
 
 void SlotWriter(Builder& b, const std::string& name) {
   Begin(b, name, 0);
-  b.Op("LDI", "R18," + b.Imm());
-  b.Op("STD", "Y+2,R18");  // the caller's frame slot: the return address is on the hardware stack
+  ChangeByte(b, "Y+2");  // the caller's frame slot: the return address is on the hardware stack
   End(b, name);
   b.slotWriters.push_back(name);
+}
+
+void ParamWriter(Builder& b, const std::string& name) {
+  Begin(b, name, 0);
+  b.Op("LDD", "R30,Y+0");  // the pointer parameter, low byte on top of the Y stack
+  b.Op("LDD", "R31,Y+1");
+  ChangeByte(b, "Z");
+  b.Op("ADIW", "R28,2");
+  End(b, name);
+  b.paramWriters.push_back(name);
+}
+
+void PureRoutine(Builder& b, const std::string& name) {
+  Begin(b, name, 1);
+  b.Op("MOV", "R17,R18");
+  b.Op("SWAP", "R17");
+  b.Op("SUBI", "R17," + b.HexImm());
+  End(b, name);
+  b.pureRoutines.push_back(name);
 }
 
 }  // namespace
@@ -103,6 +129,8 @@ void EmitRoutines(Builder& b) {
   for (int i = 0; i < functions; ++i) FrameFunction(b, "func" + std::to_string(i));
   PointerWriter(b, "ptrwrite");
   SlotWriter(b, "slotwrite");
+  ParamWriter(b, "paramwrite");
+  PureRoutine(b, "pure");
 }
 
 }  // namespace korvid::verify::gen
