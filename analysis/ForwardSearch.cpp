@@ -2,6 +2,7 @@
 
 #include "analysis/ByteRanges.h"
 #include "analysis/EffectTable.h"
+#include "analysis/MemoryModel.h"
 #include "analysis/SearchCache.h"
 #include "source/LineList.h"
 
@@ -33,8 +34,10 @@ TLineBits TMemoryEffects::Bits(int k) const {
     bits.Use = bits.Def = 1;
     return bits;
   }
-  if (line->Memory & mem::PointerRead) bits.Use = 1;
-  if (line->Memory & mem::PointerWrite) bits.Def = 1;
+  if (PointerMayReach(Var)) {
+    if (line->Memory & mem::PointerRead) bits.Use = 1;
+    if (line->Memory & mem::PointerWrite) bits.Def = 1;
+  }
   for (const TVarUsage& usage : line->Usages.Items()) {
     if (!MayOverlap(Var, *usage.Var)) continue;
     TUsageSet use = usage.Usage & ~uMarkMask;

@@ -5,6 +5,7 @@
 #include "analysis/FunctionTracker.h"
 #include "analysis/Functions.h"
 #include "analysis/InstructionEffects.h"
+#include "analysis/MemoryModel.h"
 #include "analysis/RoutineSummary.h"
 #include "source/Directives.h"
 #include "app/About.h"
@@ -371,6 +372,7 @@ void AnalyseAll(TLineList& lines) {
   }
   routines.Finish();
   lines.FinishParse();
+  MarkAddressesTaken(lines);
   for (int r = 0; r < 32; ++r) lines.RegisterUnreferenced[r] = tVarList::IsUnreferenced(*lines.RegisterVar[r]);
   lines.ScopePrefix = "%";
 }
@@ -395,6 +397,7 @@ void AnalyseLine(TLineList& lines, int index) {
     AnalyseNonInstruction(lines, index, line);
   }
 
+  MarkAddressesTaken(lines, line);
   // A RET analysed again after loading: its routine decides what it hands back.
   if (line.LineType == lt::RET && index < lines.AnalysedCount) AddReturnUsages(lines, line, line.Func);
   if (line.IsSkip()) {

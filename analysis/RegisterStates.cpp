@@ -4,6 +4,7 @@
 #include "analysis/CallEffects.h"
 #include "analysis/EffectTable.h"
 #include "analysis/LineGraph.h"
+#include "analysis/MemoryModel.h"
 #include "analysis/Variables.h"
 #include "source/Classifier.h"
 #include "source/LineList.h"
@@ -39,14 +40,18 @@ void InvalidateCopiesOf(TRegistersStates& states, const TVar& changed, int kept 
   }
 }
 
-// A store through an unknown address, or a call that may store: no memory record survives.
-void InvalidateMemoryRecords(TRegistersStates& states, int kept) {
+// A store through an unknown address, or a call that may store: no memory
+// record survives, except, for a pointer store, those of variables no pointer reaches.
+void InvalidateMemoryRecords(TRegistersStates& states, int kept, bool onlyReachable) {
+  auto survives = [&](TLineType type, const TVar* var) {
+    return onlyReachable && (type == lt::LDS || type == lt::STS) && var != nullptr && !PointerMayReach(*var);
+  };
   for (int k = 0; k < 32; ++k) {
     if (k == kept) continue;
     TRegisterState& state = states.Regs[k];
-    if (IsMemoryLoad(state.LoadType)) {
+    if (IsMemoryLoad(state.LoadType) && !survives(state.LoadType, state.LoadSource)) {
       state.Clear();
-    } else if (IsMemoryStore(state.StoreType)) {
+    } else if (IsMemoryStore(state.StoreType) && !survives(state.StoreType, state.StoreTarget)) {
       state.ClearStore();
     }
   }
@@ -100,7 +105,8 @@ void ForgetWrites(const TLineList& lines, int index, const TLine& line, TRegiste
   if (knownTarget) {
     InvalidateCopiesOf(states, *line.DestVar, kept);
   } else {
-    InvalidateMemoryRecords(states, kept);
+    bool call = (line.FlowKind & fkCall) != 0;
+    InvalidateMemoryRecords(states, kept, !call && !line.UnknownEffect);
   }
   // Every other store of the line (an I/O location, a register by its data address) is in its usages.
   for (const TVarUsage& usage : line.Usages.Items())

@@ -1,10 +1,10 @@
 #include "analysis/RoutineSummary.h"
 
-#include <cctype>
 #include <string>
 #include <unordered_set>
 
 #include "analysis/Functions.h"
+#include "analysis/MemoryModel.h"
 #include "analysis/Variables.h"
 #include "source/Labels.h"
 #include "source/LineList.h"
@@ -37,24 +37,10 @@ const std::string& TargetOperand(const TLine& line) {
   return line.LineType == lt::BRBS || line.LineType == lt::BRBC ? line.Op2 : line.Op1;
 }
 
-bool IsSymbolChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '$' || c == '%' || c == '@' ||
-         c == '?';
-}
-
 // Every name-like word of the operands of lines that are not direct transfers:
 // a routine label found here may be entered in ways no call line shows.
 void CollectAddressTokens(const TLine& line, std::unordered_set<std::string>& tokens) {
-  const std::string& text = line.Operands;
-  for (std::size_t i = 0; i < text.size();) {
-    if (!IsSymbolChar(text[i])) {
-      ++i;
-      continue;
-    }
-    std::size_t start = i;
-    while (i < text.size() && IsSymbolChar(text[i])) ++i;
-    tokens.insert(UpperCase(std::string_view(text).substr(start, i - start)));
-  }
+  for (std::string_view symbol : SymbolsOf(line.Operands)) tokens.insert(UpperCase(symbol));
 }
 
 // Calls and returns move the stack pointer and put it back: no lasting store.
@@ -75,7 +61,7 @@ bool SameMemory(const TVar& a, const TVar& b) {
 }  // namespace
 
 bool TRoutineEffects::MayStore(const TVar& var) const {
-  if (Unknown || StoresThroughPointer) return true;
+  if (Unknown || (StoresThroughPointer && PointerMayReach(var))) return true;
   for (const TVar* written : VarsWritten)
     if (SameMemory(*written, var)) return true;
   return false;

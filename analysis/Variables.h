@@ -3,6 +3,7 @@
 // a variable is volatile (its loads and stores must stay) or always live.
 #pragma once
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -73,6 +74,9 @@ class tVarList {
   const std::vector<std::unique_ptr<TVar>>& Items() const { return Vars; }
 
   std::uint8_t VolatileDefault = volatility::Default;
+  // Every data byte from this address up may be reached through a pointer
+  // (see MemoryModel.h); none while no address is taken.
+  std::int64_t PointerReachFrom = std::numeric_limits<std::int64_t>::max();
   bool StartCodeSeen = false;
   std::int64_t IDataStart = 0;
 

@@ -1,6 +1,5 @@
 #include "passes/RemoveRedundant.h"
 
-#include <cctype>
 #include <string>
 #include <unordered_set>
 
@@ -10,6 +9,7 @@
 #include "analysis/EffectTable.h"
 #include "analysis/FrozenAnalysis.h"
 #include "analysis/LineGraph.h"
+#include "analysis/MemoryModel.h"
 #include "analysis/PathSearch.h"
 #include "analysis/RegisterStates.h"
 #include "analysis/RoutineSummary.h"
@@ -56,11 +56,6 @@ const std::string& TargetOperand(const TLine& line) {
   return line.LineType == lt::BRBS || line.LineType == lt::BRBC ? line.Op2 : line.Op1;
 }
 
-bool IsSymbolChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '$' || c == '%' || c == '@' ||
-         c == '?';
-}
-
 // Code whose meaning depends on where instructions land: transfers by offset
 // ("PC+2", "lab+4") and code labels in address arithmetic. Removing any
 // instruction could then move a target, so the pass leaves such programs alone.
@@ -77,15 +72,8 @@ bool HasPositionDependentCode(const TLineList& lines) {
     }
     const std::string& text = line->Operands;
     if (line->LineType == lt::Comment || text.find_first_of("+-") == std::string::npos) continue;
-    for (std::size_t at = 0; at < text.size();) {
-      if (!IsSymbolChar(text[at])) {
-        ++at;
-        continue;
-      }
-      std::size_t start = at;
-      while (at < text.size() && IsSymbolChar(text[at])) ++at;
-      if (codeLabels.contains(UpperCase(std::string_view(text).substr(start, at - start)))) return true;
-    }
+    for (std::string_view symbol : SymbolsOf(text))
+      if (codeLabels.contains(UpperCase(symbol))) return true;
   }
   return false;
 }
@@ -287,8 +275,7 @@ class TRedundantWalk {
       if (!IsInstructionType(next->LineType) || next->UnknownEffect || next->SideEffect) return false;
       if ((next->FlowKind & (fkConditional | fkUnconditional | fkBlockMarker | fkCall)) && !next->IsSkip()) return false;
       if (next->LineType == lt::BREAK && !Flags[D::IGNORE_BREAK]) return false;
-      // Through a pointer any byte may be read or written.
-      if (next->Memory & (mem::PointerRead | mem::PointerWrite)) return false;
+      if ((next->Memory & (mem::PointerRead | mem::PointerWrite)) && PointerMayReach(target)) return false;
       for (const TVarUsage& usage : next->Usages.Items())
         if (usage.Var == nullptr || ((usage.Usage & (uRead | uModify)) && MayOverlap(*usage.Var, target))) return false;
       if (next->LineType == lt::STS && !next->MaybeSkipped && StoredByte(*next) == stored) return true;

@@ -22,6 +22,29 @@ std::string LabelSymbolOf(std::string_view operand) {
   return symbol;
 }
 
+namespace {
+
+bool IsSymbolChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '$' || c == '%' || c == '@' ||
+         c == '?';
+}
+
+}  // namespace
+
+std::vector<std::string_view> SymbolsOf(std::string_view text) {
+  std::vector<std::string_view> symbols;
+  for (std::size_t at = 0; at < text.size();) {
+    if (!IsSymbolChar(text[at])) {
+      ++at;
+      continue;
+    }
+    std::size_t start = at;
+    while (at < text.size() && IsSymbolChar(text[at])) ++at;
+    symbols.push_back(text.substr(start, at - start));
+  }
+  return symbols;
+}
+
 TASMLabel& TASMLabelList::FindOrAdd(std::string_view name) {
   auto found = Labels.find(name);
   if (found != Labels.end()) return found->second;

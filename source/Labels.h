@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvid {
 
@@ -48,6 +49,9 @@ class TASMLabelList {
 // The label part of an operand that may refer to a label, or empty when the
 // operand is a number or names nothing.
 std::string LabelSymbolOf(std::string_view operand);
+
+// The name-like words of operand text ("v+4 AND 0FFh" -> "v", "AND", "0FFh").
+std::vector<std::string_view> SymbolsOf(std::string_view text);
 
 // The current index of the label's line, or -1.
 int FindLabelLine(const TLineList& lines, std::string_view name);

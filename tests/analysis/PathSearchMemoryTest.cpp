@@ -22,7 +22,8 @@ struct TMemoryCase {
 TEST(PathSearchMemory, StoresStayWhileAnythingMayReadTheBytes) {
   const TMemoryCase cases[] = {
       {"overwritten", " STS v,R16 ;a\n STS v,R18\n RET\n", false},
-      {"read through a pointer", " STS v,R16 ;a\n LD R17,Z\n STS v,R18\n RET\n", true},
+      {"read through a pointer", " LDI R30,v AND 0FFh\n STS v,R16 ;a\n LD R17,Z\n STS v,R18\n RET\n", true},
+      {"no pointer is made from its address", " STS v,R16 ;a\n LD R17,Z\n STS v,R18\n RET\n", false},
       {"read under another name", " STS v,R16 ;a\n LDS R17,w\n STS v,R18\n RET\n", true},
       {"other bytes read", " STS v,R16 ;a\n LDS R17,u\n STS v,R18\n RET\n", false},
       {"a call may read it", " STS v,R16 ;a\n RCALL f\n STS v,R18\nf: RET\n", true},
@@ -41,7 +42,8 @@ TEST(PathSearchMemory, StoresStayWhileAnythingMayReadTheBytes) {
 TEST(PathSearchMemory, WritesThroughPointersCallsAndAliasesModify) {
   const TMemoryCase cases[] = {
       {"untouched", " LDS R16,v ;a\n INC R16\n LDS R16,v\n RET\n", false},
-      {"pointer store", " LDS R16,v ;a\n ST X,R17\n LDS R16,v\n RET\n", true},
+      {"pointer store", " LDI R26,v AND 0FFh\n LDS R16,v ;a\n ST X,R17\n LDS R16,v\n RET\n", true},
+      {"pointer store, no address taken", " LDS R16,v ;a\n ST X,R17\n LDS R16,v\n RET\n", false},
       {"word alias", " LDS R16,v ;a\n STS w,R17\n LDS R16,v\n RET\n", true},
       {"other bytes", " LDS R16,v ;a\n STS u,R17\n LDS R16,v\n RET\n", false},
       {"call", " LDS R16,v ;a\n RCALL f\n LDS R16,v\nf: RET\n", true},

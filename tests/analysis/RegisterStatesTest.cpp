@@ -42,9 +42,15 @@ TEST(RegisterStates, StoresNameTheirTargetUntilMemoryMayChange) {
   s = WalkTo(lines, head + " STS w,R17\n", 3);
   EXPECT_NE(s.Regs[16].StoreTarget, nullptr);  // another byte
   s = WalkTo(lines, head + " ST Z,R17\n", 3);
-  EXPECT_EQ(s.Regs[16].StoreTarget, nullptr);  // a pointer may reach v
+  EXPECT_NE(s.Regs[16].StoreTarget, nullptr);  // no pointer is made from any address
+  s = WalkTo(lines, head + " ST Z,R17\n LDI R30,w AND 0FFh\n", 3);
+  EXPECT_NE(s.Regs[16].StoreTarget, nullptr);  // w's address is taken, but v lies below w
+  s = WalkTo(lines, head + " ST Z,R17\n LDI R30,v AND 0FFh\n", 3);
+  EXPECT_EQ(s.Regs[16].StoreTarget, nullptr);  // a pointer made from v's address
+  s = WalkTo(lines, head + " ST Z,R17\n LDI R31,1\n", 3);
+  EXPECT_EQ(s.Regs[16].StoreTarget, nullptr);  // a pointer made from a number reaches anything
   s = WalkTo(lines, " LDS R16,0100h\n ST X,R17\n", 1);
-  EXPECT_FALSE(s.Regs[16].Valid);
+  EXPECT_FALSE(s.Regs[16].Valid);  // an address without a name: anything may be reached
   s = WalkTo(lines, " LDS R16,0100h\n STS 0100h,R16\n", 1);
   EXPECT_TRUE(s.Regs[16].Valid);  // stored back: still equal to memory
   // A call may store anything and write any register.

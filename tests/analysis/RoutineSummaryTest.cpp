@@ -105,6 +105,8 @@ TEST(RoutineSummaryTest, CodeThatCannotBeFollowedMeansEverything) {
   const TRoutineEffects& pointer = summaries.Of(&p.Func("pointer"));
   EXPECT_FALSE(pointer.Unknown);
   EXPECT_TRUE(pointer.StoresThroughPointer);
+  EXPECT_FALSE(pointer.MayStore(*p.Reg[0]));  // no address of R0 is taken
+  p.Reg[0]->AddressTaken = true;
   EXPECT_TRUE(pointer.MayStore(*p.Reg[0]));
   EXPECT_TRUE(summaries.Of(&p.Func("caller")).StoresThroughPointer);
   EXPECT_TRUE(summaries.AtCall(5).Unknown);

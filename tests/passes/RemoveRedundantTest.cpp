@@ -126,6 +126,11 @@ TEST(RemoveRedundant, ReloadsOfHeldValuesGo) {
                " LDS R16,w\n STS u,R16\n"),
        {},
        {" LDS R16,w\n STS u,R16"}},
+      {"pointer made from a variable above it",
+       Program(" LDI R26,u AND 0FFh\n LDI R27,u SHRB 8\n LDI R16,3\n STS v,R16\n LDI R17,9\n ST X,R17\n"
+               " LDS R16,v\n STS w,R16\n"),
+       {" LDS R16,v"},
+       {}},
       {"routine stores through a pointer",
        Program(" LDI R16,3\n STS v,R16\n RCALL poke\n LDS R16,v\n STS u,R16\n",
                ".FUNC poke\n.RETURNS 0\npoke:\n LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n LDI R18,9\n ST Z,R18\n"
@@ -155,6 +160,11 @@ TEST(RemoveRedundant, OverwrittenStoresGoOnlyWhenNothingMayReadThem) {
       {"other bytes read between", between(" LDS R17,u\n STS w,R17\n"), {" STS v,R16"}, {}},
       {"read through a pointer", between(" LD R17,Z\n STS u,R17\n"), {}, {" STS v,R16"}},
       {"a label between", between("m:\n"), {}, {" STS v,R16"}},
+      {"read through a pointer to a variable above it",
+       Program(" LDI R30,u AND 0FFh\n LDI R31,u SHRB 8\n LDI R16,1\n STS v,R16\n LD R17,Z\n STS w,R17\n"
+               " LDI R18,2\n STS v,R18\n"),
+       {" STS v,R16"},
+       {}},
       {"a call between", between(" RCALL r\n", reader), {}, {" STS v,R16"}},
       {"a BREAK between", between(" BREAK\n"), {}, {" STS v,R16"}},
       {"after a skip", Program(" LDI R16,1\n SBRC R20,0\n STS v,R16\n STS v,R17\n"), {}, {" STS v,R16"}},
