@@ -138,6 +138,7 @@ class TRedundantWalk {
     // row is entered by an indirect jump and keeps its size.
     if (HasLabel(line)) InJumpTable = Summaries.IsAddressTaken(line.LabelName);
     if (DeadCode) {
+      if (RemoveCodeIsland(i)) return;
       if (HasLabel(line) || EndsDeadCode(type)) {
         DeadCode = false;
       } else {
@@ -181,6 +182,39 @@ class TRedundantWalk {
       }
     }
     if (!afterSkip && !fixedLayout) DeadCode = true;
+  }
+
+  // In unreachable code, a label that only its own loop jumps back to starts
+  // code nothing can enter: the label, the loop and its jump go, and the walk
+  // stays in unreachable code.
+  bool RemoveCodeIsland(int i) {
+    int end = CodeIslandEnd(i);
+    if (end < 0 || !Lines.RemoveLine(i)) return false;
+    for (int k = i + 1; k <= end; ++k)
+      if (Lines.Line(k)->Size > 0) Lines.RemoveLine(k);
+    Changed = true;
+    return true;
+  }
+
+  int CodeIslandEnd(int i) const {
+    const TLine& start = *Lines.Line(i);
+    if (Flags[D::No_Remove_Code_Islands] || !start.IsLabelLine() || Summaries.IsAddressTaken(start.LabelName))
+      return -1;
+    const TASMLabel* label = Lines.Labels.Find(start.LabelName);
+    if (label == nullptr || label->RefCount != 1 || !Lines.MayChange(i)) return -1;
+    for (int k = i + 1; k < Lines.Count(); ++k) {
+      const TLine* next = Lines.Line(k);
+      if (next == nullptr) return -1;
+      if (next->Size == 0) {
+        if (IsPassiveMarker(next->LineType)) continue;
+        return -1;  // another label, a routine's end, a vector table...
+      }
+      if (HasLabel(*next) || !IsInstructionType(next->LineType) || !Lines.MayChange(k)) return -1;
+      const bool branch = IsBranch(next->LineType);
+      if ((branch || next->IsJump()) && EqualsNoCase(Trim(TargetOperand(*next)), start.LabelName)) return k;
+      if (!branch && next->IsUnconditionalTransfer()) return -1;
+    }
+    return -1;
   }
 
   // The jump's label stands before the next instruction, with only labels and markers between.
