@@ -1,6 +1,6 @@
 #include "analysis/LineGraph.h"
 
-#include <map>
+#include <unordered_map>
 #include <string>
 
 #include "analysis/EffectTable.h"
@@ -20,12 +20,13 @@ bool IsCodeLine(const TLine& line) {
 }
 
 // Every label and the line defining it; a name defined twice is ambiguous.
-std::map<std::string, int, TNoCaseLess> LabelLines(const TLineList& lines) {
-  std::map<std::string, int, TNoCaseLess> found;
+// Keyed in upper case: labels compare without regard to case.
+std::unordered_map<std::string, int> LabelLines(const TLineList& lines) {
+  std::unordered_map<std::string, int> found;
   for (int i = 0; i < lines.Count(); ++i) {
     const TLine* line = lines.Line(i);
     if (line == nullptr || line->LabelName.empty() || line->LineType == lt::Comment) continue;
-    auto [at, added] = found.emplace(line->LabelName, i);
+    auto [at, added] = found.emplace(UpperCase(line->LabelName), i);
     if (!added) at->second = kAmbiguous;
   }
   return found;
@@ -55,7 +56,7 @@ class TGraphBuilder {
  private:
   // The line control reaches at the label, or -1 when that is not code we can follow.
   int TargetOf(const std::string& operand) const {
-    auto found = Labels.find(Trim(operand));
+    auto found = Labels.find(UpperCase(Trim(operand)));
     if (found == Labels.end() || found->second < 0) return -1;
     const TLine& target = *Lines.Line(found->second);
     return target.IsLabelLine() || IsCodeLine(target) ? found->second : -1;
@@ -79,7 +80,7 @@ class TGraphBuilder {
         break;
       case lt::RCALL:
       case lt::CALL:
-        if (Labels.find(Trim(line->Op1)) == Labels.end())
+        if (!Labels.contains(UpperCase(Trim(line->Op1))))
           Lines.ReportAbort(k, "Label \"" + line->Op1 + "\" not found. Optimisation aborted.");
         AddCall(k, node);
         break;
@@ -124,7 +125,7 @@ class TGraphBuilder {
   }
 
   TLineList& Lines;
-  std::map<std::string, int, TNoCaseLess> Labels;
+  std::unordered_map<std::string, int> Labels;
   TLineGraph Graph;
 };
 
