@@ -1,5 +1,7 @@
 #include "analysis/RoutineSummary.h"
 
+#include <cctype>
+#include <cstring>
 #include <string>
 #include <unordered_set>
 
@@ -37,10 +39,21 @@ const std::string& TargetOperand(const TLine& line) {
   return line.LineType == lt::BRBS || line.LineType == lt::BRBC ? line.Op2 : line.Op1;
 }
 
+// R0..R31, X, Y, Z: never a label.
+bool IsRegisterName(std::string_view symbol) {
+  if (symbol.size() == 1) return std::strchr("XYZxyz", symbol.front()) != nullptr;
+  if (symbol.size() > 3 || (symbol.front() != 'R' && symbol.front() != 'r')) return false;
+  for (char c : symbol.substr(1))
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
 // Every name-like word of the operands of lines that are not direct transfers:
 // a routine label found here may be entered in ways no call line shows.
 void CollectAddressTokens(const TLine& line, std::unordered_set<std::string>& tokens) {
-  for (std::string_view symbol : SymbolsOf(line.Operands)) tokens.insert(UpperCase(symbol));
+  for (std::string_view symbol : SymbolsOf(line.Operands))
+    if (!std::isdigit(static_cast<unsigned char>(symbol.front())) && !IsRegisterName(symbol))
+      tokens.insert(UpperCase(symbol));
 }
 
 // Calls and returns move the stack pointer and put it back: no lasting store.
