@@ -204,14 +204,31 @@ TEST(RemoveRedundant, DeadCodeJumpsAndJumpTables) {
       {"reached by a skip", Program(" SBRC R20,0\n RJMP a\n INC R16\na:\n STS v,R16\n"), {}, {" INC R16"}},
       {"jump to the next instruction", Program(" JMP n\n.LINE 5\nn:\n STS v,R16\n"), {" JMP n"}, {}},
       {"jump after a skip", Program(" SBRC R20,0\n JMP n\nn:\n STS v,R16\n"), {}, {"n:"}},
-      {"within reach", BackwardJump(2030), {" JMP far"}, {" RJMP far"}},
-      {"beyond reach", BackwardJump(2050), {" RJMP far"}, {" JMP far"}},
       {"rows of a table whose address is loaded",
        Program(" LDI R30,jtab AND 0FFh\n" + table), {}, {" RJMP c0\n RJMP c1"}},
   });
   // The same rows without an address load are dead after the first.
   std::string after = Optimised(Program(table));
   EXPECT_FALSE(Contains(after, " RJMP c1\n")) << after;
+}
+
+// The last distance at which a JMP becomes RJMP still assembles and runs the
+// same; one word further it stays JMP.
+TEST(RemoveRedundant, JmpBecomesRjmpUpToTheReachLimit) {
+  int last = -1;
+  bool beyond = false;
+  for (int nops = 2000; nops <= 2060; ++nops) {
+    if (Contains(Optimised(BackwardJump(nops)), " RJMP far\n")) {
+      EXPECT_FALSE(beyond) << "converted again after a distance that was not: " << nops;
+      last = nops;
+    } else if (last >= 0) {
+      beyond = true;
+    }
+  }
+  ASSERT_GT(last, 2000);
+  ASSERT_LT(last, 2060);
+  ExpectCases({{"at the limit", BackwardJump(last), {" JMP far"}, {" RJMP far"}},
+               {"one word beyond", BackwardJump(last + 1), {" RJMP far"}, {" JMP far"}}});
 }
 
 TEST(RemoveRedundant, SavesBytesInTheSummary) {
