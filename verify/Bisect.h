@@ -1,0 +1,56 @@
+// Automatic bisection: finds the rewrites that break a program by optimising
+// it with only some of its lines enabled and checking each build by
+// simulation against the unoptimised program.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "diagnostics/LineSearch.h"
+#include "passes/Driver.h"
+#include "source/LineList.h"
+#include "verify/Verify.h"
+
+namespace korvid::verify {
+
+struct TBisectOptions {
+  VerifyOptions verify;
+  int maxLines = kMaxFaultLines;
+  // Told the estimate of the rounds to come once the search starts, then about every round.
+  std::function<void(const std::string& text)> progress;
+};
+
+struct TBuild {
+  std::string Text;
+  std::vector<TLineChange> Changes;
+};
+
+struct TBisectReport {
+  enum class Outcome { Correct, Fault, CouldNotCheck };
+  Outcome outcome = Outcome::CouldNotCheck;
+  // The failing lines by analysis-time index, and what the passes did to them in the failing build.
+  std::vector<std::int32_t> lines;
+  std::vector<TLineChange> changes;
+  bool minimal = true;
+  // The verifier's first difference of the failing build, or why nothing could be checked.
+  std::string message;
+  int rounds = 0;
+  // The most rounds the bisection could need: the full build plus the search.
+  int bound = 1;
+  std::int32_t lineCount = 0;
+  std::string original;
+  TBuild failing;
+  // A build seen to behave, when the search made one.
+  std::string passing;
+};
+
+// Loads the program into a fresh line list; throws KorvidError when it cannot.
+using TProgramLoader = std::function<void(TLineList& lines)>;
+
+TBisectReport Bisect(const TProgramLoader& load, const TPassTable& passes, const TBisectOptions& options);
+
+// `korvid bisect FILE [--mcu NAME] [--budget CYCLES]`; argv[0] is "bisect".
+int RunBisectCommand(int argc, char** argv);
+
+}  // namespace korvid::verify
