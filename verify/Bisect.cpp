@@ -71,7 +71,9 @@ class TBisection {
          (failed ? "different" : "same") + "; Estimated Tests Remaining : " +
          std::to_string(std::max(0, Report.bound - Report.rounds)));
     if (failed) {
-      Failures[set] = {std::move(build), result.message};
+      TLineSet key(set);
+      std::sort(key.begin(), key.end());
+      Failures[std::move(key)] = {std::move(build), result.message};
     } else {
       Report.passing = std::move(build.Text);
     }

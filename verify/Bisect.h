@@ -50,6 +50,10 @@ using TProgramLoader = std::function<void(TLineList& lines)>;
 
 TBisectReport Bisect(const TProgramLoader& load, const TPassTable& passes, const TBisectOptions& options);
 
+// The special debug folder beside programName, as the manual mode leaves a
+// completed test whose failing blocks are the lines found, with its program copies.
+void KeepDebugFolder(const TBisectReport& report, const std::string& programName);
+
 // `korvid bisect FILE [--mcu NAME] [--budget CYCLES]`; argv[0] is "bisect".
 int RunBisectCommand(int argc, char** argv);
 

@@ -18,9 +18,20 @@ namespace fs = std::filesystem;
 
 constexpr const char* kUsage = "usage: korvid bisect FILE [--mcu NAME] [--budget CYCLES]\n";
 
-// The state of a finished manual test whose failing blocks are the lines
-// found, and the programs the manual mode keeps: as loaded (P), the last
-// test build (P1), and the builds that failed (PF) and passed (PP).
+void PrintFault(const TBisectReport& report) {
+  std::cout << "The optimisation changes the program's behaviour in " << report.rounds << " rounds.\n"
+            << (report.minimal ? "Lines" : "Lines (the search stopped before it could reduce them further)")
+            << " whose optimisation breaks it:\n";
+  for (const TLineChange& change : report.changes)
+    std::cout << "  line " << change.LineIndex << " (" << change.Pass << "): \"" << change.Before << "\" -> \""
+              << change.After << "\"\n";
+  std::cout << "First difference: " << report.message << '\n';
+}
+
+}  // namespace
+
+// The programs the manual mode keeps: as loaded (P), the last test build
+// (P1), and the builds that failed (PF) and passed (PP).
 void KeepDebugFolder(const TBisectReport& report, const std::string& programName) {
   TSpecialDebug debug;
   debug.SetUp(ExtractFilePath(programName));
@@ -35,18 +46,6 @@ void KeepDebugFolder(const TBisectReport& report, const std::string& programName
   WriteFileAtomically(kept + "F", report.failing.Text);
   if (!report.passing.empty()) WriteFileAtomically(kept + "P", report.passing);
 }
-
-void PrintFault(const TBisectReport& report) {
-  std::cout << "The optimisation changes the program's behaviour in " << report.rounds << " rounds.\n"
-            << (report.minimal ? "Lines" : "Lines (the search stopped before it could reduce them further)")
-            << " whose optimisation breaks it:\n";
-  for (const TLineChange& change : report.changes)
-    std::cout << "  line " << change.LineIndex << " (" << change.Pass << "): \"" << change.Before << "\" -> \""
-              << change.After << "\"\n";
-  std::cout << "First difference: " << report.message << '\n';
-}
-
-}  // namespace
 
 int RunBisectCommand(int argc, char** argv) {
   TBisectOptions options;
