@@ -27,9 +27,13 @@ class TBisection {
     Load(lines);
     Report.original = lines.SaveToText();
     Report.lineCount = lines.Count();
+    // Every changed line is one of the loaded ones, so this holds before the first round.
+    Report.bound = 1 + LineSearchBound(static_cast<std::size_t>(Report.lineCount), Options.maxLines);
+    TellRemaining();
     try {
       TBuild full = Build(std::nullopt);
       VerifyResult result = Check(full.Text);
+      Tell(std::string("round 1: every line enabled, ") + (result.verdict == Verdict::Same ? "same" : "different"));
       if (result.verdict == Verdict::Same) return Finish(TBisectReport::Outcome::Correct, result.message);
       TLineSet candidates = ChangedLines(full.Changes);
       if (candidates.empty()) throw TCouldNotCheck{"the build differs, but no pass changed a line: " + result.message};
@@ -49,7 +53,7 @@ class TBisection {
 
   void Search(const TLineSet& candidates) {
     Report.bound = 1 + LineSearchBound(candidates.size(), Options.maxLines);
-    Tell("Estimated Tests Remaining : " + std::to_string(Report.bound - Report.rounds));
+    TellRemaining();
     TLineSearchResult found =
         FindFailingLines(candidates, [this](const TLineSet& set) { return Fails(set); }, Options.maxLines);
     // Every set the search answers was seen failing; all changed lines, in the full build.
@@ -68,8 +72,8 @@ class TBisection {
     VerifyResult result = Check(build.Text);
     bool failed = result.verdict == Verdict::Different;
     Tell("round " + std::to_string(Report.rounds) + ": " + std::to_string(set.size()) + " lines enabled, " +
-         (failed ? "different" : "same") + "; Estimated Tests Remaining : " +
-         std::to_string(std::max(0, Report.bound - Report.rounds)));
+         (failed ? "different" : "same"));
+    TellRemaining();
     if (failed) {
       TLineSet key(set);
       std::sort(key.begin(), key.end());
@@ -107,6 +111,10 @@ class TBisection {
     std::set<std::int32_t> lines;
     for (const TLineChange& change : changes) lines.insert(change.LineIndex);
     return {lines.begin(), lines.end()};
+  }
+
+  void TellRemaining() const {
+    Tell("Estimated Tests Remaining : " + std::to_string(std::max(0, Report.bound - Report.rounds)));
   }
 
   void Tell(const std::string& text) const {

@@ -17,7 +17,7 @@ namespace korvid::verify {
 struct TBisectOptions {
   VerifyOptions verify;
   int maxLines = kMaxFaultLines;
-  // Told the estimate of the rounds to come once the search starts, then about every round.
+  // Told the most rounds to come before the first and after each, and how each round went.
   std::function<void(const std::string& text)> progress;
 };
 
@@ -36,7 +36,8 @@ struct TBisectReport {
   // The verifier's first difference of the failing build, or why nothing could be checked.
   std::string message;
   int rounds = 0;
-  // The most rounds the bisection could need: the full build plus the search.
+  // The most rounds the bisection could need: the full build plus the search
+  // over the changed lines (before the first round, over all loaded lines).
   int bound = 1;
   std::int32_t lineCount = 0;
   std::string original;

@@ -91,8 +91,11 @@ TEST_F(BisectTest, NamesTheOneStoreThePassWronglyRemoved) {
   EXPECT_EQ(report.changes[0].Before, " STS v,R16");
   EXPECT_FALSE(report.message.empty());
   EXPECT_LE(report.rounds, report.bound);
+  // The bound printed before the first round holds too.
   ASSERT_FALSE(Progress.empty());
-  EXPECT_EQ(Progress.front(), "Estimated Tests Remaining : " + std::to_string(report.bound - 1));
+  const std::string printed = "Estimated Tests Remaining : ";
+  ASSERT_EQ(Progress.front().rfind(printed, 0), 0u) << Progress.front();
+  EXPECT_LE(report.rounds, std::stoi(Progress.front().substr(printed.size())));
 }
 
 TEST_F(BisectTest, NamesBothStoresWhenOnlyRemovingThemTogetherBreaksTheProgram) {
