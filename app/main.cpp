@@ -9,6 +9,7 @@
 #include "app/RunFlow.h"
 #include "app/Signals.h"
 #include "app/SpecialDebugTerminal.h"
+#include "verify/Bisect.h"
 #include "verify/Verify.h"
 
 namespace {
@@ -39,6 +40,9 @@ void PrintUsage() {
                "\n"
                "korvid verify ORIGINAL OPTIMISED [--mcu NAME] [--budget CYCLES]\n"
                "  checks two programs by simulation: exit 0 same, 1 different, 2 could not check\n"
+               "korvid bisect FILE [--mcu NAME] [--budget CYCLES]\n"
+               "  finds by simulation the lines whose optimisation breaks FILE and keeps the\n"
+               "  special debug folder beside it: exit 0 correct, 1 fault found, 2 could not check\n"
                "\n"
                "  --help     this text\n"
                "  --version  the program's version\n"
@@ -87,6 +91,7 @@ int main(int argc, char** argv) {
     return korvid::kExitSuccess;
   }
   if (first == "verify") return korvid::verify::RunVerifyCommand(argc - 1, argv + 1);
+  if (first == "bisect") return korvid::verify::RunBisectCommand(argc - 1, argv + 1);
   korvid::InstallHaltHandler();
   std::vector<std::string> files;
   korvid::TRunOptions options;

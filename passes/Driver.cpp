@@ -40,7 +40,11 @@ class TDriver {
  private:
   bool RunPass(TPassStep step) {
     const TPass& pass = Passes[static_cast<std::size_t>(step)];
-    return pass ? pass(Lines) : false;
+    if (!pass) return false;
+    Lines.CurrentPass = PassName(step);
+    bool changed = pass(Lines);
+    Lines.CurrentPass = {};
+    return changed;
   }
 
   void Status(const std::string& text) {
@@ -180,6 +184,13 @@ class TDriver {
 };
 
 }  // namespace
+
+std::string_view PassName(TPassStep step) {
+  static constexpr std::array<std::string_view, static_cast<std::size_t>(TPassStep::Count)> kNames = {
+      "BitTest8", "InterruptRegs", "Loop",   "CallFrame", "Branch",   "Phase1",
+      "Phase2",   "Phase3",        "Phase4", "CommonExit", "Finalise", "Pointer"};
+  return kNames[static_cast<std::size_t>(step)];
+}
 
 const TPassTable& DefaultPasses() {
   static const TPassTable passes = [] {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "source/LineTypes.h"
@@ -22,6 +23,9 @@ enum class TPassStep {
 // A pass returns whether it changed the program (only the phases' answers are used).
 using TPass = std::function<bool(TLineList&)>;
 using TPassTable = std::array<TPass, static_cast<std::size_t>(TPassStep::Count)>;
+
+// The step's name, as the change log records the pass that made an edit.
+std::string_view PassName(TPassStep step);
 
 // The passes of the optimiser; a step without a pass yet is empty and skipped.
 const TPassTable& DefaultPasses();

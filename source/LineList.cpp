@@ -148,8 +148,17 @@ void TLineList::InitialiseLine(TLine& line, TLineType type, std::string_view lab
   line.LabelRefs.clear();
 }
 
+void TLineList::LogChange(int index, const std::string& after) {
+  const TEntry& entry = Entries[index];
+  if (entry.Text == after) return;
+  // A line inserted by the pass has no object yet and carries index 0, as the line filter sees it.
+  std::int32_t lineIndex = entry.Object ? entry.Object->LineIndex : 0;
+  ChangeLog->push_back({lineIndex, std::string(CurrentPass), entry.Text, after});
+}
+
 void TLineList::ReplaceLine(int index, std::string text, TLineType type, std::string_view labelName,
                             std::string_view mnemonic, std::string_view operands, TFunction* func, bool copyFunc) {
+  if (ChangeLog != nullptr && !CurrentPass.empty()) LogChange(index, text);
   TEntry& entry = Entries[index];
   entry.Text = std::move(text);
   ++Generation;

@@ -27,6 +27,14 @@ class TSearchCache;
 class TRoutineSummaries;
 class TSpecialDebugHook;
 
+// One edit a pass made, by the line's analysis-time index.
+struct TLineChange {
+  std::int32_t LineIndex = 0;
+  std::string Pass;
+  std::string Before;
+  std::string After;
+};
+
 class TLineList {
  public:
   // The parse worker count is a parameter only so it can be measured.
@@ -134,6 +142,10 @@ class TLineList {
   // Asked by the driver when the program asks for the special debug mode;
   // none: the mode is not available and the whole program is optimised.
   TSpecialDebugHook* SpecialDebug = nullptr;
+  // The pass the driver is running; edits outside a pass have none.
+  std::string_view CurrentPass;
+  // When set, every edit made inside a pass is appended; off for normal runs.
+  std::vector<TLineChange>* ChangeLog = nullptr;
 
  private:
   struct TEntry {
@@ -148,6 +160,7 @@ class TLineList {
   void AccountRoutineSize(TLine& line, TFunction* func);
   void InitialiseLine(TLine& line, TLineType type, std::string_view labelName, std::string_view mnemonic,
                       std::string_view operands);
+  void LogChange(int index, const std::string& after);
   void ReplaceLine(int index, std::string text, TLineType type, std::string_view labelName,
                    std::string_view mnemonic, std::string_view operands, TFunction* func, bool copyFunc);
 

@@ -140,6 +140,24 @@ TEST(DriverTest, SpecialDebugModeChoosesTheLinesThePassesMayChange) {
   EXPECT_EQ(run(nullptr, true), "+++") << "without the mode the whole program is optimised";
 }
 
+TEST(DriverTest, ChangeLogNamesThePassOfEachEditAndLeavesOutTidyAndSummary) {
+  TLineList lines;
+  lines.LoadFromText("  NOP\n\n\n  NOP\n");
+  std::vector<TLineChange> log;
+  lines.ChangeLog = &log;
+  TRecorder recorder;
+  recorder.Hook = [](TLineList& list, TPassStep step) {
+    if (step == TPassStep::Phase3 && list.Line(3)->LineType == lt::NOP) list.RemoveLine(3);
+  };
+  Optimise(lines, "", recorder.Table());
+  // The blank line tidied away and the appended summary are no pass's doing.
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].LineIndex, 3);
+  EXPECT_EQ(log[0].Pass, "Phase3");
+  EXPECT_EQ(log[0].Before, "  NOP");
+  EXPECT_TRUE(lines.CurrentPass.empty());
+}
+
 TEST(DriverTest, SummaryArithmeticAndDurations) {
   auto lines = SummaryLines("Version 1.0.0.1", 200, 7, std::chrono::seconds(5), std::chrono::seconds(61),
                             std::chrono::seconds(90061));

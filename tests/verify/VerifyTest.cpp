@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "verify/Toolchain.h"
+#include "ToolchainTest.h"
 #include "verify/Verify.h"
 
 namespace korvid::verify {
@@ -29,15 +30,8 @@ std::string Replace(std::string text, const std::string& from, const std::string
   return text;
 }
 
-class VerifyTest : public ::testing::Test {
+class VerifyTest : public korvid::testing::TToolchainTest {
  protected:
-  void SetUp() override {
-    try {
-      RequireToolchain();
-    } catch (const MissingToolError& e) {
-      GTEST_SKIP() << e.what();
-    }
-  }
   VerifyResult Check(const std::string& original, const std::string& optimised) {
     VerifyOptions options;
     options.budget = 200'000;

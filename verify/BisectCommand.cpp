@@ -1,0 +1,97 @@
+// `korvid bisect FILE`: the report on stdout, progress on stderr, and the
+// special debug mode's folder beside FILE, left as a completed manual test.
+#include <filesystem>
+#include <iostream>
+#include <optional>
+
+#include "app/FileNames.h"
+#include "diagnostics/SpecialDebug.h"
+#include "source/Text.h"
+#include "source/TextFile.h"
+#include "verify/Bisect.h"
+
+namespace korvid::verify {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage = "usage: korvid bisect FILE [--mcu NAME] [--budget CYCLES]\n";
+
+void PrintFault(const TBisectReport& report) {
+  std::cout << "The optimisation changes the program's behaviour in " << report.rounds << " rounds.\n"
+            << (report.minimal ? "Lines" : "Lines (the search stopped before it could reduce them further)")
+            << " whose optimisation breaks it:\n";
+  for (const TLineChange& change : report.changes)
+    std::cout << "  line " << change.LineIndex << " (" << change.Pass << "): \"" << change.Before << "\" -> \""
+              << change.After << "\"\n";
+  std::cout << "First difference: " << report.message << '\n';
+}
+
+}  // namespace
+
+// The programs the manual mode keeps: as loaded (P), the last test build
+// (P1), and the builds that failed (PF) and passed (PP).
+void KeepDebugFolder(const TBisectReport& report, const std::string& programName) {
+  TSpecialDebug debug;
+  debug.SetUp(ExtractFilePath(programName));
+  debug.CheckLineCount(report.lineCount);
+  debug.Reset();
+  debug.SetBlockSize(1);
+  for (std::int32_t line : report.lines) debug.AddBlock(1, line, line, true);
+  debug.SaveState();
+  const std::string kept = (fs::path(debug.DebugDir()) / fs::path(LocalFileName(programName)).filename()).string();
+  WriteFileAtomically(kept, report.original);
+  WriteFileAtomically(kept + "1", report.failing.Text);
+  WriteFileAtomically(kept + "F", report.failing.Text);
+  if (!report.passing.empty()) WriteFileAtomically(kept + "P", report.passing);
+}
+
+int RunBisectCommand(int argc, char** argv) {
+  TBisectOptions options;
+  std::string file;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if ((arg == "--mcu" || arg == "--budget") && i + 1 < argc) {
+      std::string value = argv[++i];
+      if (arg == "--mcu") {
+        options.verify.mcu = value;
+      } else if (std::optional<std::int32_t> budget = ReadDecimal(value); budget && *budget > 0) {
+        options.verify.budget = static_cast<std::uint64_t>(*budget);
+      } else {
+        std::cerr << "bad cycle budget " << value << "\n" << kUsage;
+        return 2;
+      }
+    } else if (file.empty() && !arg.empty() && arg[0] != '-') {
+      file = arg;
+    } else {
+      std::cerr << kUsage;
+      return 2;
+    }
+  }
+  if (file.empty()) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  options.progress = [](const std::string& text) { std::cerr << text << '\n'; };
+  try {
+    TBisectReport report = Bisect([&file](TLineList& lines) { lines.LoadFromFile(file); }, DefaultPasses(), options);
+    switch (report.outcome) {
+      case TBisectReport::Outcome::Correct:
+        std::cout << "The optimised program behaves like the original (checked in " << report.rounds << " round).\n";
+        return 0;
+      case TBisectReport::Outcome::CouldNotCheck:
+        std::cerr << "korvid bisect: could not check: " << report.message << '\n';
+        return 2;
+      case TBisectReport::Outcome::Fault:
+        KeepDebugFolder(report, file);
+        PrintFault(report);
+        return 1;
+    }
+  } catch (const std::exception& error) {
+    std::cerr << "korvid bisect: " << error.what() << '\n';
+  }
+  return 2;
+}
+
+}  // namespace korvid::verify
