@@ -147,7 +147,8 @@ TEST(DriverTest, ChangeLogNamesThePassOfEachEditAndLeavesOutTidyAndSummary) {
   lines.ChangeLog = &log;
   TRecorder recorder;
   recorder.Hook = [](TLineList& list, TPassStep step) {
-    if (step == TPassStep::Phase3 && list.Line(3)->LineType == lt::NOP) list.RemoveLine(3);
+    // Tidying after the first iteration deletes lines: ask the count first.
+    if (step == TPassStep::Phase3 && list.Count() > 3 && list.Line(3)->LineType == lt::NOP) list.RemoveLine(3);
   };
   Optimise(lines, "", recorder.Table());
   // The blank line tidied away and the appended summary are no pass's doing.
