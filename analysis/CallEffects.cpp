@@ -18,13 +18,6 @@ TRegFlagSet BitsOf(const TRegisterSet& regs, const TFlagSet& flags) {
   return regs.to_ullong() | (TRegFlagSet{flags.to_ullong()} << kFlagBit0);
 }
 
-TRegFlagSet AddressTakenRegisters(const TLineList& lines) {
-  TRegFlagSet taken = 0;
-  for (int r = 0; r < 32; ++r)
-    if (lines.RegisterVar[r] != nullptr && lines.RegisterVar[r]->AddressTaken) taken |= RegisterBit(r);
-  return taken;
-}
-
 // Registers and flags every path from `entry` writes before reading them: the
 // straight run of code at the routine's start, up to the first line that can
 // go elsewhere. Anything later may be skipped or branched around.

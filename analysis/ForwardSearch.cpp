@@ -9,15 +9,15 @@
 namespace korvid {
 
 TRegisterEffects::TRegisterEffects(const TLineList& lines, const TSearchCache& cache, std::uint32_t exemptPointers)
-    : Lines(lines), Cache(cache), Graph(cache.Graph), Exempt(exemptPointers) {}
+    : Lines(lines), Cache(cache), Exempt(exemptPointers) {}
 
 TRegFlagSet TRegisterEffects::ReturnUse(int k) const { return Cache.ReturnUse(k); }
 
 TLineBits TRegisterEffects::Bits(int k) const {
-  const TLineNode& node = Graph.Nodes[k];
+  const TLineNode& node = Cache.Graph.Nodes[k];
   TLineBits bits = Cache.NodeBits(k);
   const TLine* line = Lines.Line(k);
-  if (Exempt != 0 && !node.IsCall && line != nullptr) bits.Use = LineRegisterBits(*line, Graph.AddressTaken, Exempt).Use;
+  if (Exempt != 0 && !node.IsCall && line != nullptr) bits.Use = LineRegisterBits(*line, Cache.Graph.AddressTaken, Exempt).Use;
   return bits;
 }
 

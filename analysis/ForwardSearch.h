@@ -35,7 +35,6 @@ class TRegisterEffects final : public TQueryEffects {
  private:
   const TLineList& Lines;
   const TSearchCache& Cache;
-  const TLineGraph& Graph;
   std::uint32_t Exempt;
 };
 

@@ -37,8 +37,7 @@ class TGraphBuilder {
   explicit TGraphBuilder(TLineList& lines) : Lines(lines), Labels(LabelLines(lines)) {
     Graph.Nodes.resize(static_cast<std::size_t>(lines.Count()) + 1);
     Graph.Nodes.back().Kind = TNodeKind::Unknown;
-    for (int r = 0; r < 32; ++r)
-      if (lines.RegisterVar[r] != nullptr && lines.RegisterVar[r]->AddressTaken) Graph.AddressTaken |= RegisterBit(r);
+    Graph.AddressTaken = AddressTakenRegisters(lines);
     Graph.Returns = CurrentRoutineSummaries(lines).ReturnSites();
   }
 
@@ -104,8 +103,7 @@ class TGraphBuilder {
           const TLine* skipped = nextSized < Lines.Count() ? Lines.Line(nextSized) : nullptr;
           node.Succ[1] = skipped != nullptr && IsCodeLine(*skipped) ? nextSized + 1 : Graph.EndNode();
         } else if (line->FlowKind & fkConditional) {
-          bool bitBranch = line->LineType == lt::BRBS || line->LineType == lt::BRBC;
-          node.Succ[1] = TargetOf(bitBranch ? line->Op2 : line->Op1);
+          node.Succ[1] = TargetOf(line->TargetOperand());
           if (node.Succ[1] < 0) node.Kind = TNodeKind::Unknown;
         } else if (line->FlowKind & fkUnconditional) {
           node.Kind = TNodeKind::Unknown;  // IJMP, EIJMP and any jump we cannot follow
@@ -130,6 +128,13 @@ class TGraphBuilder {
 };
 
 }  // namespace
+
+TRegFlagSet AddressTakenRegisters(const TLineList& lines) {
+  TRegFlagSet taken = 0;
+  for (int r = 0; r < 32; ++r)
+    if (lines.RegisterVar[r] != nullptr && lines.RegisterVar[r]->AddressTaken) taken |= RegisterBit(r);
+  return taken;
+}
 
 TLineGraph BuildLineGraph(TLineList& lines) { return TGraphBuilder(lines).Build(); }
 

@@ -53,6 +53,9 @@ struct TLineGraph {
   int EndNode() const { return static_cast<int>(Nodes.size()) - 1; }
 };
 
+// The registers whose address is taken: a pointer access may reach them.
+TRegFlagSet AddressTakenRegisters(const TLineList& lines);
+
 // A call whose routine cannot be found is reported through ReportAbort.
 TLineGraph BuildLineGraph(TLineList& lines);
 

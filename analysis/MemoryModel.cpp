@@ -11,10 +11,6 @@ namespace korvid {
 
 namespace {
 
-bool IsDirectTransfer(TLineType t) {
-  return (t >= lt::BRBS && t <= lt::BRHC) || t == lt::RJMP || t == lt::JMP || t == lt::RCALL || t == lt::CALL;
-}
-
 // The operand text that may carry an address: all of it, except the address
 // an LDS or STS accesses directly.
 std::string_view AddressOperands(const TLine& line) {
@@ -36,7 +32,7 @@ void ReachFrom(tVarList& vars, std::int64_t address) {
 }  // namespace
 
 void MarkAddressesTaken(TLineList& lines, const TLine& line) {
-  if (line.LineType == lt::Comment || line.LineType == lt::Blank || IsDirectTransfer(line.LineType)) return;
+  if (line.LineType == lt::Comment || line.LineType == lt::Blank || IsDirectTransferType(line.LineType)) return;
   bool namesMemory = false;
   for (std::string_view symbol : SymbolsOf(AddressOperands(line))) {
     TVar* var = lines.Vars.Find(symbol);

@@ -20,10 +20,6 @@ bool IsMemoryLoad(TLineType t) { return t == lt::LDS || t == lt::LDD || t == lt:
 bool IsMemoryStore(TLineType t) { return t == lt::STS || t == lt::STD || t == lt::ST; }
 bool IsCopy(TLineType t) { return t == lt::MOV || t == lt::MOVW; }
 
-int RegisterOf(const TVar* var) {
-  return var != nullptr && tVarList::IsRegister(*var) ? static_cast<int>(var->Address) : -1;
-}
-
 // The register, or the memory the line stores to, changed: records copied from
 // it are stale. The register a store writes out (`kept`) still equals both its
 // source and its target, so it keeps its records.
@@ -82,10 +78,7 @@ void RecordStore(TRegisterState& state, const TLine& line, int index, const std:
 
 // Everything the line may write, before anything new is recorded from it.
 void ForgetWrites(const TLineList& lines, int index, const TLine& line, TRegistersStates& states) {
-  TRegFlagSet addressTaken = 0;
-  for (int r = 0; r < 32; ++r)
-    if (lines.RegisterVar[r] != nullptr && lines.RegisterVar[r]->AddressTaken) addressTaken |= RegisterBit(r);
-  TRegFlagSet written = LineRegisterBits(line, addressTaken, 0).Def;
+  TRegFlagSet written = LineRegisterBits(line, AddressTakenRegisters(lines), 0).Def;
   bool storesMemory = (line.Memory & mem::AnyDataWrite & ~mem::StackWrite) != 0;
   if (line.FlowKind & fkCall) {
     TCallEffect call = CallEffectOf(lines, index);
@@ -100,7 +93,7 @@ void ForgetWrites(const TLineList& lines, int index, const TLine& line, TRegiste
     if (r >= 26) states.InvalidatePointer(r & ~1);
   }
   if (!storesMemory) return;
-  int kept = IsMemoryStore(line.LineType) ? RegisterOf(line.SrcVar) : -1;
+  int kept = IsMemoryStore(line.LineType) ? tVarList::RegisterNumber(line.SrcVar) : -1;
   bool knownTarget = line.LineType == lt::STS && line.DestVar != nullptr && !(line.FlowKind & fkCall);
   if (knownTarget) {
     InvalidateCopiesOf(states, *line.DestVar, kept);
@@ -163,9 +156,7 @@ void UpdateRegisterStates(const TLineList& lines, int index, TRegistersStates& s
     return;
   }
   const TLine& line = *found;
-  // A label, also one written before an instruction, is a join: other paths arrive there.
-  bool join = line.IsLabelLine() || (!line.LabelName.empty() && IsInstructionType(line.LineType));
-  if (join) states.ClearAll();
+  if (line.IsJoin()) states.ClearAll();
   if (line.Size == 0) return;
   if (line.UnknownEffect || (!IsInstructionType(line.LineType) && line.LineType != lt::Unknown)) {
     states.ClearAll();
@@ -175,8 +166,8 @@ void UpdateRegisterStates(const TLineList& lines, int index, TRegistersStates& s
   // A line that may be skipped leaves its registers unknown, which ForgetWrites did.
   if (line.MaybeSkipped) return;
   TLineType type = line.LineType;
-  int r = RegisterOf(line.DestVar);
-  int q = RegisterOf(line.SrcVar);
+  int r = tVarList::RegisterNumber(line.DestVar);
+  int q = tVarList::RegisterNumber(line.SrcVar);
   bool pointerStays = line.PtrMode >= 2;
   // A register loaded through its own pointer pair no longer matches the address.
   bool ownPointer = line.PtrReg >= 0 && (r & ~1) == line.PtrReg;

@@ -16,9 +16,6 @@ namespace korvid {
 
 namespace {
 
-bool IsBranch(TLineType type) { return type >= lt::BRBS && type <= lt::BRHC; }
-bool IsDirectCall(TLineType type) { return type == lt::RCALL || type == lt::CALL; }
-bool IsDirectTransfer(TLineType type) { return IsDirectCall(type) || type == lt::RJMP || type == lt::JMP || IsBranch(type); }
 bool IsPointerStore(TLineType type) {
   return type == lt::ST || type == lt::STD || type == lt::XCH || type == lt::LAC || type == lt::LAS ||
          type == lt::LAT;
@@ -34,10 +31,6 @@ bool NamesNoAddress(TLineType type) {
          type == lt::Comment || type == lt::Blank;
 }
 bool IsCodeLine(const TLine& line) { return line.Size > 0 && line.DataSize == 0; }
-
-const std::string& TargetOperand(const TLine& line) {
-  return line.LineType == lt::BRBS || line.LineType == lt::BRBC ? line.Op2 : line.Op1;
-}
 
 // R0..R31, X, Y, Z: never a label.
 bool IsRegisterName(std::string_view symbol) {
@@ -174,11 +167,10 @@ int TRoutineSummaries::LabelLine(std::string_view label) const {
 }
 
 int TRoutineSummaries::TransferTargetLine(int index) const {
-  const std::string& operand = TargetOperand(*Lines.Line(index));
-  std::string label = LabelSymbolOf(operand);
+  const std::string& operand = Lines.Line(index)->TargetOperand();
   // "lab+2", numbers and "PC" relative targets can land anywhere.
-  if (label.empty() || !EqualsNoCase(label, Trim(operand))) return -1;
-  return LabelLine(label);
+  if (!IsPlainLabel(operand)) return -1;
+  return LabelLine(Trim(operand));
 }
 
 int TRoutineSummaries::TargetNode(int index) const {
@@ -191,7 +183,7 @@ bool TRoutineSummaries::IsAddressTaken(std::string_view label) const {
 }
 
 int TRoutineSummaries::CallTargetLine(int index) const {
-  return IsDirectCall(Lines.Line(index)->LineType) ? TransferTargetLine(index) : -1;
+  return IsDirectCallType(Lines.Line(index)->LineType) ? TransferTargetLine(index) : -1;
 }
 
 int TRoutineSummaries::NodeOf(const TFunction* function) const {
@@ -213,14 +205,14 @@ void TRoutineSummaries::CollectDirectEffects() {
   for (int i = 0; i < Lines.Count(); ++i) {
     const TLine& line = *Lines.Line(i);
     const int node = NodeOf(Owner[static_cast<std::size_t>(i)]);
-    if (IsDirectTransfer(line.LineType)) {
-      transferRefs[UpperCase(Trim(TargetOperand(line)))] += 1;
+    if (IsDirectTransferType(line.LineType)) {
+      transferRefs[UpperCase(Trim(line.TargetOperand()))] += 1;
     } else if (!NamesNoAddress(line.LineType)) {
       CollectAddressTokens(line, AddressTokens);
     }
-    if (IsDirectTransfer(line.LineType)) {
+    if (IsDirectTransferType(line.LineType)) {
       int target = TargetNode(i);
-      bool call = IsDirectCall(line.LineType);
+      bool call = IsDirectCallType(line.LineType);
       if (target >= 0 && node < 0) {
         // A call returns to the line after it wherever it stands; a jump from
         // outside every routine returns to callers no summary knows.
@@ -351,7 +343,7 @@ const TRoutineEffects& TRoutineSummaries::Of(const TFunction* function) const {
 
 const TRoutineEffects& TRoutineSummaries::AtCall(int index) const {
   const TLine& line = *Lines.Line(index);
-  if (!IsDirectCall(line.LineType)) return TRoutineEffects::Everything();
+  if (!IsDirectCallType(line.LineType)) return TRoutineEffects::Everything();
   int target = TargetNode(index);
   return target < 0 ? TRoutineEffects::Everything() : Effects[static_cast<std::size_t>(target)];
 }

@@ -62,6 +62,10 @@ class tVarList {
   bool IsVolatile(TVar& var);
   static bool IsAlwaysLive(const TVar& var);
   static bool IsRegister(const TVar& var) { return var.Kind == vk::Data && var.Address >= 0 && var.Address <= 31; }
+  // R0..R31 for a register variable, -1 for anything else or none.
+  static int RegisterNumber(const TVar* var) {
+    return var != nullptr && IsRegister(*var) ? static_cast<int>(var->Address) : -1;
+  }
   static bool IsFlag(const TVar& var) { return var.Kind == vk::Flag && var.Address >= 0 && var.Address <= 7; }
   static void AddRef(TVar* var) {
     if (var != nullptr) ++var->RefCount;

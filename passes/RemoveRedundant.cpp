@@ -24,11 +24,6 @@ namespace {
 
 using D = TDirective;
 
-bool IsBranch(TLineType t) { return t >= lt::BRBS && t <= lt::BRHC; }
-bool IsDirectTransfer(TLineType t) {
-  return IsBranch(t) || t == lt::RJMP || t == lt::JMP || t == lt::RCALL || t == lt::CALL;
-}
-
 // Lines that neither occupy memory nor change where code lands or how it is entered.
 bool IsPassiveMarker(TLineType t) {
   return t == lt::Comment || t == lt::Blank || t == lt::LINE || t == lt::XLINE || t == lt::FILE || t == lt::DEB ||
@@ -42,32 +37,18 @@ bool EndsDeadCode(TLineType t) {
          t == lt::ENTRYMAIN || t == lt::ENTRYBOOT || t == lt::ENTRYUNIT || t == lt::VECTTAB || t == lt::VECTTAB_B;
 }
 
-// A label line, or an instruction written after its label: other paths join here.
-bool HasLabel(const TLine& line) {
-  return line.IsLabelLine() || (!line.LabelName.empty() && IsInstructionType(line.LineType));
-}
-
-bool IsPlainLabel(std::string_view operand) {
-  std::string label = LabelSymbolOf(operand);
-  return !label.empty() && EqualsNoCase(label, Trim(operand));
-}
-
-const std::string& TargetOperand(const TLine& line) {
-  return line.LineType == lt::BRBS || line.LineType == lt::BRBC ? line.Op2 : line.Op1;
-}
-
 // Code whose meaning depends on where instructions land: transfers by offset
 // ("PC+2", "lab+4") and code labels in address arithmetic. Removing any
 // instruction could then move a target, so the pass leaves such programs alone.
 bool HasPositionDependentCode(const TLineList& lines) {
   std::unordered_set<std::string> codeLabels;
   for (int i = 0; i < lines.Count(); ++i)
-    if (const TLine* line = lines.Line(i); line != nullptr && HasLabel(*line)) codeLabels.insert(UpperCase(line->LabelName));
+    if (const TLine* line = lines.Line(i); line != nullptr && line->IsJoin()) codeLabels.insert(UpperCase(line->LabelName));
   for (int i = 0; i < lines.Count(); ++i) {
     const TLine* line = lines.Line(i);
     if (line == nullptr) continue;
-    if (IsDirectTransfer(line->LineType)) {
-      if (!IsPlainLabel(TargetOperand(*line))) return true;
+    if (IsDirectTransferType(line->LineType)) {
+      if (!IsPlainLabel(line->TargetOperand())) return true;
       continue;
     }
     const std::string& text = line->Operands;
@@ -76,10 +57,6 @@ bool HasPositionDependentCode(const TLineList& lines) {
       if (codeLabels.contains(UpperCase(symbol))) return true;
   }
   return false;
-}
-
-int RegisterOf(const TVar* var) {
-  return var != nullptr && tVarList::IsRegister(*var) ? static_cast<int>(var->Address) : -1;
 }
 
 // Instructions whose only purpose is the registers and flags they write.
@@ -112,10 +89,10 @@ bool OnlyWritesRegisters(TLineList& lines, const TLine& line) {
 class TRedundantWalk {
  public:
   explicit TRedundantWalk(TLineList& lines)
-      : Lines(lines), Flags(lines.Directives), Summaries(CurrentRoutineSummaries(lines)) {
-    for (int r = 0; r < 32; ++r)
-      if (lines.RegisterVar[r] != nullptr && lines.RegisterVar[r]->AddressTaken) AddressTaken |= RegisterBit(r);
-  }
+      : Lines(lines),
+        Flags(lines.Directives),
+        Summaries(CurrentRoutineSummaries(lines)),
+        AddressTaken(AddressTakenRegisters(lines)) {}
 
   bool Run() {
     for (int i = 0; i < Lines.Count() && !Lines.Aborted; ++i) {
@@ -136,10 +113,10 @@ class TRedundantWalk {
     if (type == lt::ENTRY) PastEntry = true;
     // The rows after a label whose address is loaded are a jump table: every
     // row is entered by an indirect jump and keeps its size.
-    if (HasLabel(line)) InJumpTable = Summaries.IsAddressTaken(line.LabelName);
+    if (line.IsJoin()) InJumpTable = Summaries.IsAddressTaken(line.LabelName);
     if (DeadCode) {
       if (RemoveCodeIsland(i)) return;
-      if (HasLabel(line) || EndsDeadCode(type)) {
+      if (line.IsJoin() || EndsDeadCode(type)) {
         DeadCode = false;
       } else {
         if (line.Size > 0 && IsInstructionType(type) && Lines.MayChange(i)) Remove(i);
@@ -209,9 +186,9 @@ class TRedundantWalk {
         if (IsPassiveMarker(next->LineType)) continue;
         return -1;  // another label, a routine's end, a vector table...
       }
-      if (HasLabel(*next) || !IsInstructionType(next->LineType) || !Lines.MayChange(k)) return -1;
-      const bool branch = IsBranch(next->LineType);
-      if ((branch || next->IsJump()) && EqualsNoCase(Trim(TargetOperand(*next)), start.LabelName)) return k;
+      if (next->IsJoin() || !IsInstructionType(next->LineType) || !Lines.MayChange(k)) return -1;
+      const bool branch = IsBranchType(next->LineType);
+      if ((branch || next->IsJump()) && EqualsNoCase(Trim(next->TargetOperand()), start.LabelName)) return k;
       if (!branch && next->IsUnconditionalTransfer()) return -1;
     }
     return -1;
@@ -225,7 +202,7 @@ class TRedundantWalk {
     for (int k = i + 1; k < Lines.Count(); ++k) {
       const TLine* next = Lines.Line(k);
       if (next == nullptr) return false;
-      if (HasLabel(*next) && EqualsNoCase(next->LabelName, target)) return true;
+      if (next->IsJoin() && EqualsNoCase(next->LabelName, target)) return true;
       if (next->Size > 0 || !(next->IsLabelLine() || IsPassiveMarker(next->LineType))) return false;
     }
     return false;
@@ -251,7 +228,7 @@ class TRedundantWalk {
     // CLR reads its register only in form: it defines the whole register.
     bool definesWhole = line.DefinesDest || line.LineType == lt::CLR || line.LineType == lt::SER;
     if (Flags[D::NO_CHECK_REDUNDANT_LOAD] || !definesWhole) return false;
-    int r = RegisterOf(line.DestVar);
+    int r = tVarList::RegisterNumber(line.DestVar);
     if (r < 0 || !States.Regs[r].Valid) return false;
     if (!HoldsAlready(line, States.Regs[r])) return false;
     TRegFlagSet flags = LineRegisterBits(line, AddressTaken, 0).Def & kAllFlags;
@@ -280,7 +257,7 @@ class TRedundantWalk {
       }
       case lt::MOV: {
         const TVar* source = line.SrcVar;
-        if (RegisterOf(source) < 0) return false;
+        if (tVarList::RegisterNumber(source) < 0) return false;
         bool copied = loads && !Flags[D::IGNORE_DUPLICATE_LOAD_MOV] && state.LoadType == lt::MOV &&
                       state.LoadSource == source;
         bool copiedBack = saves && state.StoreType == lt::MOV && state.StoreTarget == source;
@@ -301,7 +278,7 @@ class TRedundantWalk {
     if (stored < 0) return false;
     for (int k = i + 1; k < Lines.Count(); ++k) {
       const TLine* next = Lines.Line(k);
-      if (next == nullptr || HasLabel(*next)) return false;
+      if (next == nullptr || next->IsJoin()) return false;
       if (next->Size == 0) {
         if (!IsPassiveMarker(next->LineType)) return false;
         continue;
@@ -331,7 +308,7 @@ class TRedundantWalk {
   TLineList& Lines;
   const TDirectiveFlags& Flags;
   const TRoutineSummaries& Summaries;
-  TRegFlagSet AddressTaken = 0;
+  const TRegFlagSet AddressTaken;
   TRegistersStates States;
   bool PastEntry = false;
   bool InMarkedRegion = false;

@@ -313,8 +313,6 @@ bool IsSkipType(TLineType type) {
   return type == lt::CPSE || type == lt::SBRC || type == lt::SBRS || type == lt::SBIC || type == lt::SBIS;
 }
 
-bool IsInstructionType(TLineType type) { return (type >= lt::ADD && type <= lt::XCH) || type == lt::BREAK; }
-
 bool RegisterAllowed(TLineType type, int reg, int ptrReg) {
   switch (type) {
     case lt::ADIW:

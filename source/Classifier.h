@@ -26,7 +26,6 @@ void ResetTypePresence();
 
 bool IsEntryDirective(TLineType type);
 bool IsSkipType(TLineType type);
-bool IsInstructionType(TLineType type);
 // Whether register Reg may be the first operand of an instruction of this type;
 // PtrReg is the pointer pair the instruction uses (26, 28, 30) or anything else.
 bool RegisterAllowed(TLineType type, int reg, int ptrReg);

@@ -22,6 +22,11 @@ std::string LabelSymbolOf(std::string_view operand) {
   return symbol;
 }
 
+bool IsPlainLabel(std::string_view operand) {
+  std::string label = LabelSymbolOf(operand);
+  return !label.empty() && EqualsNoCase(label, Trim(operand));
+}
+
 namespace {
 
 bool IsSymbolChar(char c) {

@@ -49,6 +49,8 @@ class TASMLabelList {
 // The label part of an operand that may refer to a label, or empty when the
 // operand is a number or names nothing.
 std::string LabelSymbolOf(std::string_view operand);
+// The operand is a label alone, not "lab+2", a number or an expression.
+bool IsPlainLabel(std::string_view operand);
 
 // The name-like words of operand text ("v+4 AND 0FFh" -> "v", "AND", "0FFh").
 std::vector<std::string_view> SymbolsOf(std::string_view text);

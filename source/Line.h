@@ -77,6 +77,10 @@ struct TLine {
   bool IsSkip() const { return FlowKind & fkSkip; }
   bool IsTransfer() const { return FlowKind & (fkConditional | fkUnconditional | fkBlockMarker | fkCall); }
   bool IsParsed() const { return Parsed.load(std::memory_order_acquire); }
+  // A label line, or an instruction written after its label: other paths join here.
+  bool IsJoin() const { return IsLabelLine() || (!LabelName.empty() && IsInstructionType(LineType)); }
+  // The operand naming a transfer's target: BRBS and BRBC give the bit first.
+  const std::string& TargetOperand() const { return LineType == lt::BRBS || LineType == lt::BRBC ? Op2 : Op1; }
 };
 
 }  // namespace korvid

@@ -39,4 +39,15 @@ inline constexpr TLineType Label = 112, ENTRY = 113, ENTRYMAIN = 114, ENTRYBOOT 
 inline constexpr int Count = 172;
 }  // namespace lt
 
+inline constexpr bool IsInstructionType(TLineType type) {
+  return (type >= lt::ADD && type <= lt::XCH) || type == lt::BREAK;
+}
+// The conditional branches BRBS .. BRHC.
+inline constexpr bool IsBranchType(TLineType type) { return type >= lt::BRBS && type <= lt::BRHC; }
+inline constexpr bool IsDirectCallType(TLineType type) { return type == lt::RCALL || type == lt::CALL; }
+// Transfers to the label their operand names.
+inline constexpr bool IsDirectTransferType(TLineType type) {
+  return IsBranchType(type) || IsDirectCallType(type) || type == lt::RJMP || type == lt::JMP;
+}
+
 }  // namespace korvid
