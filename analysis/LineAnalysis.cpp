@@ -397,9 +397,13 @@ void AnalyseLine(TLineList& lines, int index) {
     AnalyseNonInstruction(lines, index, line);
   }
 
-  MarkAddressesTaken(lines, line);
-  // A RET analysed again after loading: its routine decides what it hands back.
-  if (line.LineType == lt::RET && index < lines.AnalysedCount) AddReturnUsages(lines, line, line.Func);
+  // A line analysed again after loading; the first time, the sweep at the end
+  // of the analysis notes the addresses, once every name is declared.
+  if (index < lines.AnalysedCount) {
+    MarkAddressesTaken(lines, line);
+    // Its routine decides what a RET hands back.
+    if (line.LineType == lt::RET) AddReturnUsages(lines, line, line.Func);
+  }
   if (line.IsSkip()) {
     int next = NextSizedLine(lines, index);
     if (next >= 0) lines.Line(next)->MaybeSkipped = true;
