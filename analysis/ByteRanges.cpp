@@ -20,13 +20,13 @@ TByteRange DataRangeOf(const TVar& var) {
   return range;
 }
 
-bool MayOverlap(const TVar& a, const TVar& b) {
-  if (&a == &b) return true;
-  TByteRange ra = DataRangeOf(a), rb = DataRangeOf(b);
+bool MayOverlap(const TByteRange& ra, const TByteRange& rb) {
   if (ra.Empty || rb.Empty) return false;
   if (!ra.Known || !rb.Known) return true;
   return ra.Start < rb.Start + rb.Size && rb.Start < ra.Start + ra.Size;
 }
+
+bool MayOverlap(const TVar& a, const TVar& b) { return &a == &b || MayOverlap(DataRangeOf(a), DataRangeOf(b)); }
 
 bool IsMemoryVariable(const TVar& var) {
   return !tVarList::IsRegister(var) && !tVarList::IsFlag(var) && !DataRangeOf(var).Empty;

@@ -18,6 +18,8 @@ struct TByteRange {
 TByteRange DataRangeOf(const TVar& var);
 
 // False only when both ranges are known and disjoint, or either occupies nothing.
+bool MayOverlap(const TByteRange& a, const TByteRange& b);
+
 bool MayOverlap(const TVar& a, const TVar& b);
 
 // A variable of data memory (not a register, flag or constant).

@@ -34,7 +34,7 @@ TLineBits TMemoryEffects::Bits(int k) const {
     bits.Use = bits.Def = 1;
     return bits;
   }
-  if (PointerMayReach(Var)) {
+  if ((line->Memory & (mem::PointerRead | mem::PointerWrite)) && PointerAccessMayTouch(Lines, k, Var)) {
     if (line->Memory & mem::PointerRead) bits.Use = 1;
     if (line->Memory & mem::PointerWrite) bits.Def = 1;
   }

@@ -1,6 +1,7 @@
 #include "analysis/FrozenAnalysis.h"
 
 #include "analysis/CallEffects.h"
+#include "analysis/PointerTargets.h"
 #include "analysis/SearchCache.h"
 #include "source/LineList.h"
 
@@ -9,6 +10,7 @@ namespace korvid {
 TFrozenAnalysis::TFrozenAnalysis(TLineList& lines) : Lines(lines) {
   CurrentRoutineSummaries(lines);
   CurrentSearchCache(lines);
+  CurrentPointerTargets(lines);
   lines.FrozenGeneration = lines.Generation;
 }
 

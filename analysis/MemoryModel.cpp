@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "analysis/ByteRanges.h"
+#include "analysis/PointerTargets.h"
 #include "analysis/Variables.h"
 #include "source/Labels.h"
 #include "source/LineList.h"
@@ -55,6 +56,12 @@ bool PointerMayReach(const TVar& var) {
   TByteRange range = DataRangeOf(var);
   if (!range.Known || var.Owner == nullptr) return true;
   return range.Start + std::max<std::int64_t>(range.Size, 1) > var.Owner->PointerReachFrom;
+}
+
+bool PointerAccessMayTouch(const TLineList& lines, int index, const TVar& var) {
+  std::int32_t target = CurrentPointerTargets(lines).TargetOf(index);
+  if (target < 0) return PointerMayReach(var);
+  return MayOverlap(TByteRange{.Known = true, .Start = target, .Size = 1}, DataRangeOf(var));
 }
 
 }  // namespace korvid

@@ -1,4 +1,4 @@
-// Which memory variables a pointer may reach. An address is taken when a
+// Which memory variables a pointer may reach, and which one access touches. An address is taken when a
 // variable's name, alone or with an offset, appears in any operand other than
 // the address of an LDS or STS: "LDI R30,v AND 0FFh", ".ADDR v", "LDI R31,v+4
 // SHRB 8". A pointer made from it may walk on through whatever lies above v,
@@ -22,5 +22,10 @@ void MarkAddressesTaken(TLineList& lines);
 // Whether an access through a pointer whose value is unknown may touch the
 // variable; a register only when its address is taken.
 bool PointerMayReach(const TVar& var);
+
+// Whether the pointer access on line `index` may touch the variable: only the
+// byte it reaches when the pointer's value is known (see TPointerTargets),
+// otherwise whatever a pointer may reach.
+bool PointerAccessMayTouch(const TLineList& lines, int index, const TVar& var);
 
 }  // namespace korvid

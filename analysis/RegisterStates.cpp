@@ -36,11 +36,13 @@ void InvalidateCopiesOf(TRegistersStates& states, const TVar& changed, int kept 
   }
 }
 
-// A store through an unknown address, or a call that may store: no memory
-// record survives, except, for a pointer store, those of variables no pointer reaches.
-void InvalidateMemoryRecords(TRegistersStates& states, int kept, bool onlyReachable) {
+// A store through a pointer, or a call that may store: a record of a variable
+// loaded or stored by name survives only where `mayTouch` rules the variable
+// out; a record made through a pointer never does.
+template <class TMayTouch>
+void InvalidateMemoryRecords(TRegistersStates& states, int kept, const TMayTouch& mayTouch) {
   auto survives = [&](TLineType type, const TVar* var) {
-    return onlyReachable && (type == lt::LDS || type == lt::STS) && var != nullptr && !PointerMayReach(*var);
+    return (type == lt::LDS || type == lt::STS) && var != nullptr && !mayTouch(*var);
   };
   for (int k = 0; k < 32; ++k) {
     if (k == kept) continue;
@@ -94,12 +96,15 @@ void ForgetWrites(const TLineList& lines, int index, const TLine& line, TRegiste
   }
   if (!storesMemory) return;
   int kept = IsMemoryStore(line.LineType) ? tVarList::RegisterNumber(line.SrcVar) : -1;
-  bool knownTarget = line.LineType == lt::STS && line.DestVar != nullptr && !(line.FlowKind & fkCall);
+  bool call = (line.FlowKind & fkCall) != 0;
+  bool knownTarget = line.LineType == lt::STS && line.DestVar != nullptr && !call;
+  bool onlyThroughPointer = !call && !line.UnknownEffect && !(line.Memory & mem::DirectWrite);
   if (knownTarget) {
     InvalidateCopiesOf(states, *line.DestVar, kept);
+  } else if (onlyThroughPointer) {
+    InvalidateMemoryRecords(states, kept, [&](const TVar& var) { return PointerAccessMayTouch(lines, index, var); });
   } else {
-    bool call = (line.FlowKind & fkCall) != 0;
-    InvalidateMemoryRecords(states, kept, !call && !line.UnknownEffect);
+    InvalidateMemoryRecords(states, kept, [](const TVar&) { return true; });
   }
   // Every other store of the line (an I/O location, a register by its data address) is in its usages.
   for (const TVarUsage& usage : line.Usages.Items())

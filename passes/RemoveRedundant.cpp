@@ -286,7 +286,8 @@ class TRedundantWalk {
       if (!IsInstructionType(next->LineType) || next->UnknownEffect || next->SideEffect) return false;
       if ((next->FlowKind & (fkConditional | fkUnconditional | fkBlockMarker | fkCall)) && !next->IsSkip()) return false;
       if (next->LineType == lt::BREAK && !Flags[D::IGNORE_BREAK]) return false;
-      if ((next->Memory & (mem::PointerRead | mem::PointerWrite)) && PointerMayReach(target)) return false;
+      if ((next->Memory & (mem::PointerRead | mem::PointerWrite)) && PointerAccessMayTouch(Lines, k, target))
+        return false;
       for (const TVarUsage& usage : next->Usages.Items())
         if (usage.Var == nullptr || ((usage.Usage & (uRead | uModify)) && MayOverlap(*usage.Var, target))) return false;
       if (next->LineType == lt::STS && !next->MaybeSkipped && StoredByte(*next) == stored) return true;

@@ -25,6 +25,7 @@ namespace korvid {
 
 class TSearchCache;
 class TRoutineSummaries;
+class TPointerTargets;
 class TSpecialDebugHook;
 
 // One edit a pass made, by the line's analysis-time index.
@@ -136,6 +137,8 @@ class TLineList {
   // What each routine may do to its callers, valid for one Generation; a cache, so
   // read-only questions may fill it.
   mutable std::shared_ptr<const TRoutineSummaries> RoutineSummaries;
+  // Where each pointer access reaches, valid for one Generation; a cache too.
+  mutable std::shared_ptr<const TPointerTargets> PointerTargets;
   std::function<void()> OnProcessMessages;
   // Empty: every line may be changed.
   std::function<bool(std::int32_t lineIndex)> LineFilter;

@@ -118,6 +118,16 @@ TEST(RemoveRedundant, ReloadsOfHeldValuesGo) {
                " LDS R16,v\n STS w,R16\n"),
        {" LDS R16,v"},
        {}},
+      {"pointer known to hold another variable's address",
+       Program(" LDI R16,3\n STS u,R16\n LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n LDI R17,9\n ST Z,R17\n"
+               " LDS R16,u\n STS w,R16\n"),
+       {" LDS R16,u"},
+       {}},
+      {"pointer stepped onto the variable",
+       Program(" LDI R16,3\n STS u,R16\n LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n LDI R17,9\n ST Z+,R17\n"
+               " ST Z,R17\n LDS R16,u\n STS w,R16\n"),
+       {},
+       {" LDS R16,u"}},
       {"routine stores through a pointer",
        Program(" LDI R16,3\n STS v,R16\n RCALL poke\n LDS R16,v\n STS u,R16\n",
                ".FUNC poke\n.RETURNS 0\npoke:\n LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n LDI R18,9\n ST Z,R18\n"
@@ -152,6 +162,16 @@ TEST(RemoveRedundant, OverwrittenStoresGoOnlyWhenNothingMayReadThem) {
                " LDI R18,2\n STS v,R18\n"),
        {" STS v,R16"},
        {}},
+      {"read through a pointer known to hold another address",
+       Program(" LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n LDI R16,1\n STS u,R16\n LD R17,Z\n STS w,R17\n"
+               " LDI R18,2\n STS u,R18\n"),
+       {" STS u,R16"},
+       {}},
+      {"read through a displacement onto the variable",
+       Program(" LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n LDI R16,1\n STS u,R16\n LDD R17,Z+1\n STS w,R17\n"
+               " LDI R18,2\n STS u,R18\n"),
+       {},
+       {" STS u,R16"}},
       {"a call between", between(" RCALL r\n", reader), {}, {" STS v,R16"}},
       {"a BREAK between", between(" BREAK\n"), {}, {" STS v,R16"}},
       {"after a skip", Program(" LDI R16,1\n SBRC R20,0\n STS v,R16\n STS v,R17\n"), {}, {" STS v,R16"}},

@@ -84,6 +84,10 @@ const std::vector<Shape>& Shapes() {
        "        LDI     R16,*\n        SBRC    R20,*\n        LDI     R16,*\n        LDI     R16,*\n"},
       {"frame copy in Z at a loop head", ".LOOP\n        MOVW    R30,R28\n        ST      -Y,R31"},
       {"volatile variable", "        STS     vol,"},
+      {"pointer stepped past another byte of buf, then a reload",
+       "Z,R17\n        LDS     R18,buf+"},
+      {"store through a displaced Z beside a stored byte", "        STD     Z+*,R17\n"},
+      {"pointer moved by ADIW, then a load", "        ADIW    R*,*\n        LD      R17,"},
   };
   return shapes;
 }

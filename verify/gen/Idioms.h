@@ -50,6 +50,7 @@ void RedundantClear(Builder& b);
 void JumpToNext(Builder& b);
 void SaveMatch(Builder& b);
 void DeadLoadBeforeLoop(Builder& b);
+void PointerBesideVariable(Builder& b);
 // Calls every helper routine that no idiom called, so that none is dead code.
 void CallRemaining(Builder& b);
 

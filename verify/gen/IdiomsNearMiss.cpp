@@ -67,4 +67,54 @@ void DeadLoadBeforeLoop(Builder& b) {
   b.Op("STS", b.AnyByte().name + ",R19");
 }
 
+void PointerBesideVariable(Builder& b) {
+  // A pointer loaded with one byte of buf, then stepped or displaced so that its access
+  // lands on `target` or beside it, between a store of `target` and its reload (or a
+  // second store). Only where the access lands elsewhere may the reload or the first
+  // store go.
+  const int base = b.rng.Range(1, 11);
+  const std::string target = "buf+" + std::to_string(base + b.rng.Range(-1, 3));
+  const bool z = b.rng.Chance(50);
+  const std::string ptr = z ? "Z" : "X", lo = z ? "R30" : "R26", hi = z ? "R31" : "R27";
+  const int value = b.rng.Below(256);
+  b.Op("LDI", "R16," + std::to_string(value));
+  b.Op("STS", target + ",R16");
+  b.Op("LDI", lo + "," + Lo("buf+" + std::to_string(base)));
+  b.Op("LDI", hi + "," + Hi("buf+" + std::to_string(base)));
+  b.Op("LDI", "R17," + std::to_string(b.OtherValue(value)));
+  const bool store = b.rng.Chance(50);
+  const std::string access = store ? "ST" : "LD";
+  auto at = [&](const std::string& where) {
+    b.Op(access, store ? where + ",R17" : "R17," + where);
+  };
+  switch (b.rng.Below(5)) {
+    case 0: at(ptr); break;
+    case 1: at(ptr + "+"); at(ptr); break;
+    case 2: at("-" + ptr); break;
+    case 3:
+      b.Op("ADIW", lo + "," + std::to_string(b.rng.Range(1, 2)));
+      at(ptr);
+      break;
+    default:
+      if (z) {
+        b.Op(store ? "STD" : "LDD", store ? "Z+" + std::to_string(b.rng.Range(1, 2)) + ",R17"
+                                          : "R17,Z+" + std::to_string(b.rng.Range(1, 2)));
+      } else {
+        at(ptr);
+      }
+      break;
+  }
+  // Send out every byte the pointer store may have written.
+  if (store)
+    for (int offset = -1; offset <= 2; ++offset) b.stored.push_back("buf+" + std::to_string(base + offset));
+  if (b.rng.Chance(50)) {
+    b.Op("LDS", "R18," + target);
+  } else {
+    b.Op("LDI", "R18," + b.Imm());
+    b.Op("STS", target + ",R18");
+  }
+  b.Op("STS", b.AnyByte().name + ",R18");
+  b.Op("STS", b.AnyByte().name + ",R17");
+}
+
 }  // namespace korvid::verify::gen

@@ -1,0 +1,187 @@
+#include "analysis/PointerTargets.h"
+
+#include <array>
+
+#include "analysis/ByteRanges.h"
+#include "analysis/CallEffects.h"
+#include "analysis/EffectTable.h"
+#include "analysis/LineGraph.h"
+#include "analysis/Variables.h"
+#include "source/Expressions.h"
+#include "source/LineList.h"
+#include "source/Text.h"
+
+namespace korvid {
+
+namespace {
+
+constexpr int kFirstPointerRegister = 26;
+constexpr std::int64_t kAddressMask = 0xFFFF;
+
+// A sum of numbers and at most one memory variable's address, added.
+std::optional<std::int64_t> SumValue(const tVarList& vars, std::string_view text) {
+  std::int64_t total = 0;
+  bool symbolSeen = false;
+  char sign = '+';
+  text = Trim(text);
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    sign = text.front();
+    text = text.substr(1);
+  }
+  for (;;) {
+    std::size_t end = text.find_first_of("+-");
+    std::string_view term = Trim(text.substr(0, end));
+    std::int64_t value = 0;
+    if (TValue number = Evaluate(term); number.Known) {
+      value = number.Value;
+    } else {
+      const TVar* var = vars.Find(term);
+      if (symbolSeen || sign != '+' || var == nullptr || !IsMemoryVariable(*var) || var->Address < 0) return {};
+      symbolSeen = true;
+      value = var->Address;
+    }
+    bool overflow = sign == '+' ? __builtin_add_overflow(total, value, &total)
+                                : __builtin_sub_overflow(total, value, &total);
+    if (overflow) return {};
+    if (end == std::string_view::npos) return total;
+    sign = text[end];
+    text = text.substr(end + 1);
+  }
+}
+
+// AND binds loosest, then SHRB, then the sum, as the compiler writes them.
+std::optional<std::int64_t> ExpressionValue(const tVarList& vars, std::string_view text) {
+  for (std::string_view op : {" AND ", " SHRB "}) {
+    std::size_t at = text.find(op);
+    if (at == std::string_view::npos) continue;
+    std::optional<std::int64_t> left = ExpressionValue(vars, text.substr(0, at));
+    TValue right = Evaluate(Trim(text.substr(at + op.size())));
+    if (!left || *left < 0 || !right.Known || right.Value < 0) return {};
+    if (op == " AND ") return *left & right.Value;
+    if (right.Value > 15) return {};
+    return *left >> right.Value;
+  }
+  return SumValue(vars, text);
+}
+
+// What the sweep knows of R26..R31, -1 for an unknown byte.
+using TPointerBytes = std::array<std::int32_t, 6>;
+
+// The 16-bit value of pointer pair `low` (26, 28, 30); -1 when a byte is unknown or `low` names no pair.
+std::int32_t PairValue(const TPointerBytes& bytes, int low) {
+  if (low < kFirstPointerRegister || (low & 1)) return -1;
+  std::int32_t lo = bytes[low - kFirstPointerRegister], hi = bytes[low + 1 - kFirstPointerRegister];
+  return lo < 0 || hi < 0 ? -1 : (hi << 8) | lo;
+}
+
+void SetByte(TPointerBytes& bytes, int r, std::int64_t value) {
+  if (r >= kFirstPointerRegister && value >= 0 && value <= 0xFF)
+    bytes[r - kFirstPointerRegister] = static_cast<std::int32_t>(value);
+}
+
+void SetPair(TPointerBytes& bytes, int low, std::int64_t value) {
+  if (low < kFirstPointerRegister || (low & 1) || value < 0) return;
+  value &= kAddressMask;
+  SetByte(bytes, low, value & 0xFF);
+  SetByte(bytes, low + 1, value >> 8);
+}
+
+// The address the line's pointer access touches.
+std::int32_t AccessAddress(const TPointerBytes& bytes, const TLine& line) {
+  std::int64_t address = PairValue(bytes, line.PtrReg);
+  if (address < 0) return -1;
+  if (line.PtrMode == 0) {
+    address -= 1;
+  } else if (line.PtrMode == 2) {
+    if (!line.ValueKnown) return -1;
+    address += line.Value;
+  }
+  return address < 0 || address > kAddressMask ? -1 : static_cast<std::int32_t>(address);
+}
+
+// Values the line gives the pointer registers, from what they held before it.
+void Learn(const tVarList& vars, const TLine& line, const TPointerBytes& before, TPointerBytes& after) {
+  int r = tVarList::RegisterNumber(line.DestVar);
+  int q = tVarList::RegisterNumber(line.SrcVar);
+  switch (line.LineType) {
+    case lt::LDI:
+      if (std::optional<std::int64_t> value = ImmediateByte(vars, line.Op2)) SetByte(after, r, *value);
+      return;
+    case lt::CLR: SetByte(after, r, 0); return;
+    case lt::SER: SetByte(after, r, 0xFF); return;
+    case lt::ADIW:
+    case lt::SBIW:
+      if (line.ValueKnown && PairValue(before, r) >= 0)
+        SetPair(after, r, PairValue(before, r) + (line.LineType == lt::ADIW ? line.Value : -line.Value));
+      return;
+    case lt::MOVW:
+      if (PairValue(before, q) >= 0) SetPair(after, r, PairValue(before, q));
+      return;
+    default:
+      break;
+  }
+  // Post-increment and pre-decrement step the pair, unless the line also
+  // loads into it (an undefined form) or stores from it.
+  bool steps = line.PtrMode < 2 && PairValue(before, line.PtrReg) >= 0;
+  bool ownPair = (r >= 0 && (r & ~1) == line.PtrReg) || (q >= 0 && (q & ~1) == line.PtrReg);
+  if (steps && !ownPair) SetPair(after, line.PtrReg, PairValue(before, line.PtrReg) + (line.PtrMode == 1 ? 1 : -1));
+}
+
+// The line's effect on the pointer registers: what it may write becomes
+// unknown, then what it certainly loads is learnt.
+void Apply(const TLineList& lines, int index, const TLine& line, TRegFlagSet addressTaken, TPointerBytes& bytes) {
+  TRegFlagSet written = LineRegisterBits(line, addressTaken, 0).Def;
+  if (line.FlowKind & fkCall) {
+    TCallEffect call = CallEffectOf(lines, index);
+    written |= call.MayWrite | call.MustWrite;
+  }
+  const TPointerBytes before = bytes;
+  for (int r = kFirstPointerRegister; r < 32; ++r)
+    if (written & RegisterBit(r)) bytes[r - kFirstPointerRegister] = -1;
+  // A line that may be skipped leaves what it writes unknown.
+  if (!line.MaybeSkipped) Learn(lines.Vars, line, before, bytes);
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ImmediateByte(const tVarList& vars, std::string_view text) {
+  std::optional<std::int64_t> value = ExpressionValue(vars, Trim(text));
+  if (!value || *value < 0 || *value > 0xFF) return {};
+  return value;
+}
+
+TPointerTargets::TPointerTargets(const TLineList& lines)
+    : Generation(lines.AnalysisGeneration()), LineCount(lines.Count()), Targets(lines.Count(), -1) {
+  const TRegFlagSet addressTaken = AddressTakenRegisters(lines);
+  TPointerBytes pointers;
+  auto forget = [&] { pointers.fill(-1); };
+  forget();
+  for (int i = 0; i < LineCount; ++i) {
+    const TLine* line = lines.Line(i);
+    if (line == nullptr) {
+      forget();
+      continue;
+    }
+    if (line->IsJoin()) forget();
+    if (line->Size == 0) continue;
+    if (line->UnknownEffect || !IsInstructionType(line->LineType)) {
+      forget();
+      continue;
+    }
+    if (line->Memory & (mem::PointerRead | mem::PointerWrite)) Targets[i] = AccessAddress(pointers, *line);
+    Apply(lines, i, *line, addressTaken, pointers);
+  }
+}
+
+std::int32_t TPointerTargets::TargetOf(int index) const {
+  return index >= 0 && index < static_cast<int>(Targets.size()) ? Targets[index] : -1;
+}
+
+const TPointerTargets& CurrentPointerTargets(const TLineList& lines) {
+  const auto& cached = lines.PointerTargets;
+  if (!cached || cached->Generation != lines.AnalysisGeneration() || cached->LineCount != lines.Count())
+    lines.PointerTargets = std::make_shared<const TPointerTargets>(lines);
+  return *lines.PointerTargets;
+}
+
+}  // namespace korvid
