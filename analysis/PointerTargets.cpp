@@ -1,5 +1,6 @@
 #include "analysis/PointerTargets.h"
 
+#include <algorithm>
 #include <array>
 
 #include "analysis/ByteRanges.h"
@@ -130,6 +131,9 @@ void Learn(const tVarList& vars, const TLine& line, const TPointerBytes& before,
 // The line's effect on the pointer registers: what it may write becomes
 // unknown, then what it certainly loads is learnt.
 void Apply(const TLineList& lines, int index, const TLine& line, TRegFlagSet addressTaken, TPointerBytes& bytes) {
+  // Nothing known stays nothing known, except through a load of a constant.
+  bool loadsConstant = line.LineType == lt::LDI || line.LineType == lt::CLR || line.LineType == lt::SER;
+  if (!loadsConstant && std::ranges::all_of(bytes, [](std::int32_t b) { return b < 0; })) return;
   TRegFlagSet written = LineRegisterBits(line, addressTaken, 0).Def;
   if (line.FlowKind & fkCall) {
     TCallEffect call = CallEffectOf(lines, index);
