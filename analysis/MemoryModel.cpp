@@ -20,8 +20,10 @@ std::string_view AddressOperands(const TLine& line) {
   return line.Operands;
 }
 
+// LDI, and CLR and SER, which load 0 and 0FFh.
 bool LoadsPointerHighByte(const TLine& line) {
-  if (line.LineType != lt::LDI || line.DestVar == nullptr || !tVarList::IsRegister(*line.DestVar)) return false;
+  bool loads = line.LineType == lt::LDI || line.LineType == lt::CLR || line.LineType == lt::SER;
+  if (!loads || line.DestVar == nullptr || !tVarList::IsRegister(*line.DestVar)) return false;
   std::int64_t r = line.DestVar->Address;
   return r == 27 || r == 29 || r == 31;
 }

@@ -1,11 +1,12 @@
-// Which memory variables a pointer may reach, and which one access touches. An address is taken when a
-// variable's name, alone or with an offset, appears in any operand other than
-// the address of an LDS or STS: "LDI R30,v AND 0FFh", ".ADDR v", "LDI R31,v+4
-// SHRB 8". A pointer made from it may walk on through whatever lies above v,
-// so every byte from the lowest taken address up counts as reachable; when a
-// pointer's high byte is loaded from a number, or from a name that is no
-// memory variable, every byte does. The bound only ever moves down, so a
-// rewrite can never hide an address.
+// Which memory variables a pointer may reach, and which one access touches.
+// An address is taken when a variable's name, alone or with an offset,
+// appears in any operand other than the address of an LDS or STS: "LDI
+// R30,v AND 0FFh", ".ADDR v", "LDI R31,v+4 SHRB 8". A pointer made from it
+// may walk on through whatever lies above v, so every byte from the lowest
+// taken address up counts as reachable; when a pointer's high byte is loaded
+// from a number (LDI, CLR, SER), or from a name that is no memory variable,
+// every byte does. The bound only ever moves down, so a rewrite can never
+// hide an address.
 #pragma once
 
 namespace korvid {

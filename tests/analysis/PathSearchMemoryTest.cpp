@@ -50,6 +50,8 @@ TEST(PathSearchMemory, WritesThroughPointersCallsAndAliasesModify) {
       {"untouched", " LDS R16,v ;a\n INC R16\n LDS R16,v\n RET\n", false},
       {"pointer store", " LDI R26,v AND 0FFh\n LDS R16,v ;a\n ST X,R17\n LDS R16,v\n RET\n", true},
       {"pointer store, no address taken", " LDS R16,v ;a\n ST X,R17\n LDS R16,v\n RET\n", false},
+      {"pointer from a cleared high byte, moved on",
+       " CLR R27\n LDS R26,u\n ADIW R26,32\n LDS R16,v ;a\n ST X,R17\n LDS R16,v\n RET\n", true},
       {"pointer store to another address",
        " LDI R26,u AND 0FFh\n LDI R27,u SHRB 8\n LDI R30,v AND 0FFh\n LDS R16,v ;a\n ST X,R17\n LDS R16,v\n RET\n",
        false},
