@@ -87,7 +87,8 @@ const std::vector<Shape>& Shapes() {
       {"pointer stepped past another byte of buf, then a reload",
        "Z,R17\n        LDS     R18,buf+"},
       {"store through a displaced Z beside a stored byte", "        STD     Z+*,R17\n"},
-      {"pointer moved by ADIW, then a load", "        ADIW    R*,*\n        LD      R17,"},
+      {"pointer moved by ADIW or SBIW, then a load", "IW    R*,*\n        LD      R17,"},
+      {"pointer copied by MOVW, then an access", "        MOVW    R*,R*\n        *      *R17"},
   };
   return shapes;
 }

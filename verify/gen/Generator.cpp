@@ -18,7 +18,7 @@ const std::vector<Idiom>& Idioms() {
       {"ptr reload", 3, PointerReload}, {"dup loads", 2, DuplicateLoads}, {"labelled", 1, LabelledInstructions},
       {"two entries", 1, LoopTwoEntries}, {"loop dead load", 1, DeadLoadBeforeLoop},
       {"redundant clr", 1, RedundantClear}, {"jump next", 1, JumpToNext}, {"save match", 2, SaveMatch},
-      {"ptr beside", 3, PointerBesideVariable},
+      {"ptr beside", 5, PointerBesideVariable},
   };
   return idioms;
 }

@@ -72,8 +72,8 @@ void PointerBesideVariable(Builder& b) {
   // lands on `target` or beside it, between a store of `target` and its reload (or a
   // second store). Only where the access lands elsewhere may the reload or the first
   // store go.
-  const int base = b.rng.Range(1, 11);
-  const std::string target = "buf+" + std::to_string(base + b.rng.Range(-1, 3));
+  const int base = b.rng.Range(2, 11);
+  const std::string target = "buf+" + std::to_string(base + b.rng.Range(-2, 3));
   const bool z = b.rng.Chance(50);
   const std::string ptr = z ? "Z" : "X", lo = z ? "R30" : "R26", hi = z ? "R31" : "R27";
   const int value = b.rng.Below(256);
@@ -87,13 +87,21 @@ void PointerBesideVariable(Builder& b) {
   auto at = [&](const std::string& where) {
     b.Op(access, store ? where + ",R17" : "R17," + where);
   };
-  switch (b.rng.Below(5)) {
+  switch (b.rng.Below(7)) {
     case 0: at(ptr); break;
     case 1: at(ptr + "+"); at(ptr); break;
     case 2: at("-" + ptr); break;
     case 3:
       b.Op("ADIW", lo + "," + std::to_string(b.rng.Range(1, 2)));
       at(ptr);
+      break;
+    case 4:
+      b.Op("SBIW", lo + "," + std::to_string(b.rng.Range(1, 2)));
+      at(ptr);
+      break;
+    case 5:  // the address copied into the other pair
+      b.Op("MOVW", z ? "R26,R30" : "R30,R26");
+      at(z ? "X" : "Z");
       break;
     default:
       if (z) {
@@ -106,7 +114,7 @@ void PointerBesideVariable(Builder& b) {
   }
   // Send out every byte the pointer store may have written.
   if (store)
-    for (int offset = -1; offset <= 2; ++offset) b.stored.push_back("buf+" + std::to_string(base + offset));
+    for (int offset = -2; offset <= 2; ++offset) b.stored.push_back("buf+" + std::to_string(base + offset));
   if (b.rng.Chance(50)) {
     b.Op("LDS", "R18," + target);
   } else {
