@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <iterator>
+
+#include "source/Text.h"
 
 namespace korvid {
 namespace {
@@ -290,11 +291,6 @@ const std::array<TInstrEffect, kRowCount>& Entries() {
 bool IsBare(const TInstrEffect& e) { return e.Op1.Kind == OperandKind::None; }
 bool HasBareForm(TLineType t) { return t == lt::LPM || t == lt::ELPM; }
 
-bool SameWord(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
-}
 
 const TInstrEffect* Find(auto matches, bool hasOperands) {
   for (const TInstrEffect& e : Entries())
@@ -319,7 +315,7 @@ const TInstrEffect* FindEffect(TLineType type, bool hasOperands) {
 }
 
 const TInstrEffect* FindEffectByMnemonic(std::string_view mnemonic, bool hasOperands) {
-  return Find([&](const TInstrEffect& e) { return SameWord(e.Mnemonic, mnemonic); }, hasOperands);
+  return Find([&](const TInstrEffect& e) { return EqualsNoCase(e.Mnemonic, mnemonic); }, hasOperands);
 }
 
 const TInstrEffect& UnknownEffect() {

@@ -10,9 +10,8 @@
 namespace korvid {
 
 bool TNoCaseLess::operator()(std::string_view a, std::string_view b) const {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::toupper(static_cast<unsigned char>(x)) < std::toupper(static_cast<unsigned char>(y));
-  });
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [](char x, char y) { return UpperAscii(x) < UpperAscii(y); });
 }
 
 std::string LabelSymbolOf(std::string_view operand) {
@@ -30,7 +29,9 @@ bool IsPlainLabel(std::string_view operand) {
 namespace {
 
 bool IsSymbolChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '$' || c == '%' || c == '@' ||
+  // ASCII only, as the C locale's isalnum; without its call per character.
+  bool alnum = (c >= '0' && c <= '9') || (UpperAscii(c) >= 'A' && UpperAscii(c) <= 'Z');
+  return alnum || c == '_' || c == '.' || c == '$' || c == '%' || c == '@' ||
          c == '?';
 }
 

@@ -7,7 +7,7 @@
 namespace korvid {
 
 namespace {
-char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+char Upper(char c) { return static_cast<char>(UpperAscii(c)); }
 }  // namespace
 
 std::string_view Trim(std::string_view text) {

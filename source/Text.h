@@ -9,6 +9,12 @@
 namespace korvid {
 
 inline bool IsBlankChar(char c) { return static_cast<unsigned char>(c) <= ' '; }
+// What the C locale's toupper gives, without a library call per character:
+// names are ASCII, and other bytes stay as they are.
+constexpr unsigned char UpperAscii(char c) {
+  auto u = static_cast<unsigned char>(c);
+  return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - ('a' - 'A')) : u;
+}
 
 std::string_view Trim(std::string_view text);
 std::string UpperCase(std::string_view text);
