@@ -7,6 +7,7 @@
 #include "analysis/CallEffects.h"
 #include "analysis/EffectTable.h"
 #include "analysis/LineGraph.h"
+#include "analysis/PositionDependentCode.h"
 #include "analysis/Variables.h"
 #include "source/Expressions.h"
 #include "source/LineList.h"
@@ -156,6 +157,8 @@ std::optional<std::int64_t> ImmediateByte(const tVarList& vars, std::string_view
 
 TPointerTargets::TPointerTargets(const TLineList& lines)
     : Generation(lines.AnalysisGeneration()), LineCount(lines.Count()), Targets(lines.Count(), -1) {
+  // Lines reached by offsets are joins no label shows.
+  if (HasPositionDependentCode(lines)) return;
   const TRegFlagSet addressTaken = AddressTakenRegisters(lines);
   TPointerBytes pointers;
   auto forget = [&] { pointers.fill(-1); };

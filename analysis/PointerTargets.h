@@ -4,7 +4,8 @@
 //   LDI R30,v AND 0FFh / LDI R31,v SHRB 8 / LD R16,Z+ / LD R17,Z
 // reaches v, then v+1. One forward sweep per analysis generation; a label,
 // a line that may be skipped, a call that may change the pair or anything the
-// sweep does not model leaves the pointer unknown.
+// sweep does not model leaves the pointer unknown; so does every pointer of a
+// program with transfers by offset, whose targets no label marks.
 #pragma once
 #include <cstdint>
 #include <optional>

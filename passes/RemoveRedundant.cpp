@@ -1,7 +1,6 @@
 #include "passes/RemoveRedundant.h"
 
 #include <string>
-#include <unordered_set>
 
 #include "analysis/BranchReach.h"
 #include "analysis/ByteRanges.h"
@@ -11,6 +10,7 @@
 #include "analysis/LineGraph.h"
 #include "analysis/MemoryModel.h"
 #include "analysis/PathSearch.h"
+#include "analysis/PositionDependentCode.h"
 #include "analysis/RegisterStates.h"
 #include "analysis/RoutineSummary.h"
 #include "source/Classifier.h"
@@ -35,28 +35,6 @@ bool EndsDeadCode(TLineType t) {
   return t == lt::ORG || t == lt::PHASE || t == lt::DEPHASE || t == lt::EQU || t == lt::BYTE || t == lt::WORD ||
          t == lt::ADDR || t == lt::WORDD || t == lt::ADDR32 || t == lt::ASCII || t == lt::ENTRY ||
          t == lt::ENTRYMAIN || t == lt::ENTRYBOOT || t == lt::ENTRYUNIT || t == lt::VECTTAB || t == lt::VECTTAB_B;
-}
-
-// Code whose meaning depends on where instructions land: transfers by offset
-// ("PC+2", "lab+4") and code labels in address arithmetic. Removing any
-// instruction could then move a target, so the pass leaves such programs alone.
-bool HasPositionDependentCode(const TLineList& lines) {
-  std::unordered_set<std::string> codeLabels;
-  for (int i = 0; i < lines.Count(); ++i)
-    if (const TLine* line = lines.Line(i); line != nullptr && line->IsJoin()) codeLabels.insert(UpperCase(line->LabelName));
-  for (int i = 0; i < lines.Count(); ++i) {
-    const TLine* line = lines.Line(i);
-    if (line == nullptr) continue;
-    if (IsDirectTransferType(line->LineType)) {
-      if (!IsPlainLabel(line->TargetOperand())) return true;
-      continue;
-    }
-    const std::string& text = line->Operands;
-    if (line->LineType == lt::Comment || text.find_first_of("+-") == std::string::npos) continue;
-    for (std::string_view symbol : SymbolsOf(text))
-      if (codeLabels.contains(UpperCase(symbol))) return true;
-  }
-  return false;
 }
 
 // Instructions whose only purpose is the registers and flags they write.

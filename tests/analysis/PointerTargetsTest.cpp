@@ -63,6 +63,12 @@ TEST(PointerTargets, AnythingUnfollowedLeavesThePointerUnknown) {
       " LDI R26,-v AND 0FFh\n LD R16,X ; @?\n");
 }
 
+TEST(PointerTargets, TransfersByOffsetLeaveEveryPointerUnknown) {
+  // The RJMP lands on the ST with Z still at v, past the LDI no label marks.
+  ExpectTargets(
+      " LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n RJMP PC+2\n LDI R30,u AND 0FFh\n ST Z,R16 ; @?\n");
+}
+
 TEST(PointerTargets, CallsKeepThePointerUnlessTheRoutineMayChangeIt) {
   TLineList lines;
   lines.LoadFromText(std::string(kDeclarations) +
