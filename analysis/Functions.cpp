@@ -71,9 +71,9 @@ void TFunction::AddLine(TLine& line, int index) {
     case lt::SBIW:
       if (EffectsOf(line).RegsWritten.test(kFramePointer)) {
         if (LocalBytes == -1) {
-          SetLocalBytes(static_cast<std::int32_t>(line.Value));
+          SetLocalBytes(line.Value);
         } else {
-          Push(static_cast<std::int32_t>(line.Value));
+          Push(line.Value);
         }
       }
       break;
@@ -84,7 +84,7 @@ void TFunction::AddLine(TLine& line, int index) {
       ForgetFrame();
       break;
     case lt::FRAME:
-      SetFrameDepth(static_cast<std::int32_t>(line.Value));
+      SetFrameDepth(line.Value);
       break;
     case lt::ST:
     case lt::STD:
@@ -130,33 +130,46 @@ void TFunction::AddCallee(std::string_view operandText) {
   if (!CalleeList.contains(name)) CalleeList.emplace(std::string(name), false);
 }
 
-void TFunction::SetFrameDepth(std::int32_t n) {
-  FrameDepth = n;
+void TFunction::SetFrameDepth(std::int64_t n) {
   FrameKnown = true;
-  MaxFrameDepth = std::max(MaxFrameDepth, FrameDepth);
+  MoveFrame(n);
 }
 
-void TFunction::SetLocalBytes(std::int32_t n) {
-  LocalBytes = n;
-  FrameDepth += n;
-  MaxFrameDepth = std::max(MaxFrameDepth, FrameDepth);
+void TFunction::SetLocalBytes(std::int64_t n) {
+  if (!FitsDataSpace(n)) {
+    Incomplete = true;
+    return;
+  }
+  LocalBytes = static_cast<std::int32_t>(n);
+  MoveFrame(FrameDepth + n);
 }
 
-void TFunction::Push(std::int32_t n) {
+void TFunction::Push(std::int64_t n) {
   if (!FrameKnown) {
     Incomplete = true;
     return;
   }
-  FrameDepth += n;
-  MaxFrameDepth = std::max(MaxFrameDepth, FrameDepth);
+  MoveFrame(FrameDepth + n);
 }
 
-void TFunction::Pop(std::int32_t n) {
+void TFunction::Pop(std::int64_t n) {
   if (!FrameKnown) {
     Incomplete = true;
     return;
   }
-  FrameDepth -= n;
+  MoveFrame(FrameDepth - n);
+}
+
+bool TFunction::FitsDataSpace(std::int64_t bytes) { return bytes >= -kDataSpaceBytes && bytes <= kDataSpaceBytes; }
+
+void TFunction::MoveFrame(std::int64_t depth) {
+  // A frame larger than the data space comes from a damaged program: its records are not to be trusted.
+  if (!FitsDataSpace(depth)) {
+    Incomplete = true;
+    return;
+  }
+  FrameDepth = static_cast<std::int32_t>(depth);
+  MaxFrameDepth = std::max(MaxFrameDepth, FrameDepth);
 }
 
 void TFunction::RecordStore(std::int32_t displacement, std::int32_t reg, std::int32_t line) {

@@ -64,10 +64,10 @@ class TFunction {
 
   void AddLine(TLine& line, int index);
   void AddCallee(std::string_view operandText);
-  void SetFrameDepth(std::int32_t n);
-  void SetLocalBytes(std::int32_t n);
-  void Push(std::int32_t n);
-  void Pop(std::int32_t n);
+  void SetFrameDepth(std::int64_t n);
+  void SetLocalBytes(std::int64_t n);
+  void Push(std::int64_t n);
+  void Pop(std::int64_t n);
   void ForgetFrame() { FrameKnown = false; }
   void RecordStore(std::int32_t displacement, std::int32_t reg, std::int32_t line);
   void RecordLoad(std::int32_t displacement, std::int32_t reg, std::int32_t line);
@@ -115,6 +115,9 @@ class TFunction {
   friend class TFunctionList;
   void Record(std::uint8_t kind, std::int32_t displacement, std::int32_t reg, std::int32_t line);
   void AccountFrameAccess(const TLine& line, int index);
+  static constexpr std::int64_t kDataSpaceBytes = 0x10000;
+  static bool FitsDataSpace(std::int64_t bytes);
+  void MoveFrame(std::int64_t depth);
 
   std::map<std::string, bool, TNoCaseLess> CalleeList;
 };
