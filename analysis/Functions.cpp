@@ -114,6 +114,11 @@ void TFunction::AccountFrameAccess(const TLine& line, int index) {
       Incomplete = true;
       return;
     }
+    // Only 0..63 encode; anything else is a damaged line, not a frame slot.
+    if (!line.ValueKnown || line.Value < 0 || line.Value > 63) {
+      Incomplete = true;
+      return;
+    }
     auto displacement = static_cast<std::int32_t>(line.Value);
     if (store) {
       RecordStore(displacement, reg, index);
