@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "analysis/EffectTable.h"
 #include "analysis/LineGraph.h"
 #include "analysis/RoutineSummary.h"
 #include "analysis/Variables.h"
@@ -56,6 +57,18 @@ TCallEffect CallEffectOf(const TLineList& lines, int callLine) {
   effect.MustWrite = WrittenFirst(lines, effect.Entry, addressTaken) & ~addressTaken;
   effect.MayStore = callee.MayStoreAnything();
   return effect;
+}
+
+TLineWrites LineMayWrite(const TLineList& lines, int index, TRegFlagSet addressTaken) {
+  const TLine& line = *lines.Line(index);
+  TLineWrites writes{LineRegisterBits(line, addressTaken, 0).Def,
+                     (line.Memory & mem::AnyDataWrite & ~mem::StackWrite) != 0};
+  if (line.FlowKind & fkCall) {
+    TCallEffect call = CallEffectOf(lines, index);
+    writes.Registers |= call.MayWrite | call.MustWrite;
+    writes.Memory = writes.Memory || call.MayStore;
+  }
+  return writes;
 }
 
 TReturnEffect ReturnEffectOf(const TLineList& lines, int retLine) {

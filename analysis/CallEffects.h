@@ -37,6 +37,14 @@ const TRoutineSummaries& CurrentRoutineSummaries(const TLineList& lines);
 // the called routine's summary; everything for calls that cannot be followed.
 TCallEffect CallEffectOf(const TLineList& lines, int callLine);
 
+// What line `index` may write, a call's callee included; `addressTaken` as
+// for LineRegisterBits.
+struct TLineWrites {
+  TRegFlagSet Registers = 0;  // registers and flags
+  bool Memory = false;        // data memory other than the stack
+};
+TLineWrites LineMayWrite(const TLineList& lines, int index, TRegFlagSet addressTaken);
+
 struct TReturnEffect {
   // Read by the caller whatever it does next: the return registers and the
   // frame pointer Y, which survives every call.

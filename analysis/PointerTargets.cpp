@@ -135,11 +135,7 @@ void Apply(const TLineList& lines, int index, const TLine& line, TRegFlagSet add
   // Nothing known stays nothing known, except through a load of a constant.
   bool loadsConstant = line.LineType == lt::LDI || line.LineType == lt::CLR || line.LineType == lt::SER;
   if (!loadsConstant && std::ranges::all_of(bytes, [](std::int32_t b) { return b < 0; })) return;
-  TRegFlagSet written = LineRegisterBits(line, addressTaken, 0).Def;
-  if (line.FlowKind & fkCall) {
-    TCallEffect call = CallEffectOf(lines, index);
-    written |= call.MayWrite | call.MustWrite;
-  }
+  TRegFlagSet written = LineMayWrite(lines, index, addressTaken).Registers;
   const TPointerBytes before = bytes;
   for (int r = kFirstPointerRegister; r < 32; ++r)
     if (written & RegisterBit(r)) bytes[r - kFirstPointerRegister] = -1;

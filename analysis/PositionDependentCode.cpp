@@ -9,7 +9,9 @@
 
 namespace korvid {
 
-bool HasPositionDependentCode(const TLineList& lines) {
+namespace {
+
+bool FindPositionDependentCode(const TLineList& lines) {
   std::unordered_set<std::string> codeLabels;
   for (int i = 0; i < lines.Count(); ++i)
     if (const TLine* line = lines.Line(i); line != nullptr && line->IsJoin()) codeLabels.insert(UpperCase(line->LabelName));
@@ -26,6 +28,15 @@ bool HasPositionDependentCode(const TLineList& lines) {
       if (codeLabels.contains(UpperCase(symbol))) return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool HasPositionDependentCode(const TLineList& lines) {
+  TLineList::TPositionDependence& cached = lines.PositionDependence;
+  if (cached.Generation != lines.AnalysisGeneration() || cached.LineCount != lines.Count())
+    cached = {lines.AnalysisGeneration(), lines.Count(), FindPositionDependentCode(lines)};
+  return cached.Value;
 }
 
 }  // namespace korvid

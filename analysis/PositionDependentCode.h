@@ -9,6 +9,7 @@ namespace korvid {
 
 class TLineList;
 
+// Asked by several analyses per edit, so the answer is kept for the generation.
 bool HasPositionDependentCode(const TLineList& lines);
 
 }  // namespace korvid

@@ -80,13 +80,7 @@ void RecordStore(TRegisterState& state, const TLine& line, int index, const std:
 
 // Everything the line may write, before anything new is recorded from it.
 void ForgetWrites(const TLineList& lines, int index, const TLine& line, TRegistersStates& states) {
-  TRegFlagSet written = LineRegisterBits(line, AddressTakenRegisters(lines), 0).Def;
-  bool storesMemory = (line.Memory & mem::AnyDataWrite & ~mem::StackWrite) != 0;
-  if (line.FlowKind & fkCall) {
-    TCallEffect call = CallEffectOf(lines, index);
-    written |= call.MayWrite | call.MustWrite;
-    storesMemory = storesMemory || call.MayStore;
-  }
+  const auto [written, storesMemory] = LineMayWrite(lines, index, AddressTakenRegisters(lines));
   for (int r = 0; r < 32; ++r) {
     if (!(written & RegisterBit(r))) continue;
     states.Regs[r].Clear();

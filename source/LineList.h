@@ -139,6 +139,13 @@ class TLineList {
   mutable std::shared_ptr<const TRoutineSummaries> RoutineSummaries;
   // Where each pointer access reaches, valid for one Generation; a cache too.
   mutable std::shared_ptr<const TPointerTargets> PointerTargets;
+  // Whether code depends on where instructions land, for one Generation; a cache too.
+  struct TPositionDependence {
+    std::uint64_t Generation = 0;
+    int LineCount = -1;
+    bool Value = false;
+  };
+  mutable TPositionDependence PositionDependence;
   std::function<void()> OnProcessMessages;
   // Empty: every line may be changed.
   std::function<bool(std::int32_t lineIndex)> LineFilter;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "source/LineList.h"
+#include "tests/analysis/PathTestSupport.h"
 
 namespace korvid {
 namespace {
@@ -76,13 +77,8 @@ TEST(PointerTargets, CallsKeepThePointerUnlessTheRoutineMayChangeIt) {
                      " RCALL moves\n LD R16,Z ;b\n RET\n.ENDFUNC\n"
                      ".FUNC keeps\nkeeps:\n INC R20\n RET\n.ENDFUNC\n"
                      ".FUNC moves\nmoves:\n ADIW R30,1\n RET\n.ENDFUNC\n");
-  auto lineOf = [&](const std::string& marker) {
-    for (int i = 0; i < lines.Count(); ++i)
-      if (lines.Text(i).find(marker) != std::string::npos) return i;
-    return -1;
-  };
-  EXPECT_EQ(CurrentPointerTargets(lines).TargetOf(lineOf(";a")), 0x100);
-  EXPECT_EQ(CurrentPointerTargets(lines).TargetOf(lineOf(";b")), -1);
+  EXPECT_EQ(CurrentPointerTargets(lines).TargetOf(testing::LineOf(lines, ";a")), 0x100);
+  EXPECT_EQ(CurrentPointerTargets(lines).TargetOf(testing::LineOf(lines, ";b")), -1);
 }
 
 TEST(PointerTargets, ImmediateBytes) {
