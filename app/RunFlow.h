@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/SpecialDebugSession.h"
+#include "app/UserBisectionSession.h"
 
 namespace korvid {
 

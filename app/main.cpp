@@ -8,7 +8,7 @@
 #include "app/About.h"
 #include "app/RunFlow.h"
 #include "app/Signals.h"
-#include "app/SpecialDebugTerminal.h"
+#include "app/UserBisectionTerminal.h"
 #include "verify/Bisect.h"
 #include "verify/Verify.h"
 

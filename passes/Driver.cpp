@@ -5,7 +5,7 @@
 #include "analysis/Functions.h"
 #include "app/About.h"
 #include "diagnostics/Reports.h"
-#include "diagnostics/SpecialDebug.h"
+#include "diagnostics/UserBisection.h"
 #include "passes/RemoveRedundant.h"
 #include "source/LineList.h"
 

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "app/FileNames.h"
-#include "diagnostics/SpecialDebug.h"
+#include "diagnostics/UserBisection.h"
 #include "source/Text.h"
 #include "source/TextFile.h"
 #include "verify/Bisect.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "diagnostics/SpecialDebug.h"
+#include "diagnostics/UserBisection.h"
 #include "source/LineList.h"
 
 namespace korvid {

@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "../app/TempDirectory.h"
-#include "diagnostics/SpecialDebug.h"
+#include "diagnostics/UserBisection.h"
 #include "source/Text.h"
 #include "../passes/MainProgram.h"
 #include "ToolchainTest.h"

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/SpecialDebugDialog.h"
+#include "app/UserBisectionDialog.h"
 
 namespace korvid {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "app/SpecialDebugDialog.h"
+#include "app/UserBisectionDialog.h"
 
 namespace korvid {
 

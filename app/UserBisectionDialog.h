@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "diagnostics/SpecialDebug.h"
+#include "diagnostics/UserBisection.h"
 
 namespace korvid {
 

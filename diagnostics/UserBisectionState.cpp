@@ -1,4 +1,4 @@
-#include "diagnostics/SpecialDebugState.h"
+#include "diagnostics/UserBisectionState.h"
 
 #include <array>
 #include <string_view>

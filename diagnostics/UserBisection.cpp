@@ -1,4 +1,4 @@
-#include "diagnostics/SpecialDebug.h"
+#include "diagnostics/UserBisection.h"
 
 #include <algorithm>
 #include <filesystem>

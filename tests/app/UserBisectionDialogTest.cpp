@@ -1,4 +1,4 @@
-#include "app/SpecialDebugDialog.h"
+#include "app/UserBisectionDialog.h"
 
 #include <gtest/gtest.h>
 

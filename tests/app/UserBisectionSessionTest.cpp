@@ -1,4 +1,4 @@
-#include "app/SpecialDebugSession.h"
+#include "app/UserBisectionSession.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "app/SpecialDebugSession.h"
+#include "app/UserBisectionSession.h"
 
 #include <filesystem>
 
 #include "app/FileNames.h"
-#include "app/SpecialDebugTerminal.h"
+#include "app/UserBisectionTerminal.h"
 #include "source/LineList.h"
 #include "source/TextFile.h"
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "diagnostics/SpecialDebugState.h"
+#include "diagnostics/UserBisectionState.h"
 
 namespace korvid {
 

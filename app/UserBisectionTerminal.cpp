@@ -1,4 +1,4 @@
-#include "app/SpecialDebugTerminal.h"
+#include "app/UserBisectionTerminal.h"
 
 #include <functional>
 #include <iostream>

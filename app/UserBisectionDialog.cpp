@@ -1,4 +1,4 @@
-#include "app/SpecialDebugDialog.h"
+#include "app/UserBisectionDialog.h"
 
 #include "app/FileNames.h"
 #include "app/ProjectFile.h"
