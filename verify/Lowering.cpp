@@ -42,6 +42,11 @@ struct Routine {
   std::string entry;  // first label
 };
 
+bool IsDataDirective(const std::string& word) {
+  return word == ".BYTE" || word == ".WORD" || word == ".WORDD" || word == ".ADDR" || word == ".ADDR32" ||
+         word == ".ASCII";
+}
+
 class Lowerer {
  public:
   Lowerer(const std::string& program, const Mcu& mcu) : mcu_(mcu) {
@@ -96,12 +101,19 @@ class Lowerer {
   void Collect() {
     std::vector<Routine> routines;
     std::optional<Routine> current;
-    bool pendingMain = false;
+    bool pendingMain = false, programCodeSeen = false;
+    int runtimeStartUpEnd = -1;  // the runtime's first routine: its start-up code stands before it
     std::set<std::string> programLabels;
     for (size_t i = 0; i < parsed_.size(); ++i) {
       const DialectLine& l = parsed_[i];
       int index = static_cast<int>(i);
       std::string word = Upper(l.word);
+      const bool runtime = out_.lines[i].runtime;
+      if (!runtime && !programCodeSeen && (l.IsInstruction() || IsDataDirective(word) || word == ".ORG")) {
+        programCodeSeen = true;
+        out_.ownStart = !current.has_value();
+      }
+      if (runtime && runtimeStartUpEnd < 0 && word == ".FUNC") runtimeStartUpEnd = index;
       if (word == ".EQU") {
         if (l.label.empty()) Fail(index, ".EQU without a name");
         if (!equs_.emplace(Upper(l.label), index).second) Fail(index, "\"" + l.label + "\" declared twice");
@@ -114,7 +126,7 @@ class Lowerer {
           pendingMain = false;
         }
         if (current && current->entry.empty()) current->entry = key;
-        if (!out_.lines[i].runtime) programLabels.insert(key);
+        if (!runtime) programLabels.insert(key);
         labelLine_[key].push_back(index);
       }
       if (word == ".ENTRYMAIN") {
@@ -132,17 +144,27 @@ class Lowerer {
         current.reset();
       }
     }
-    // A runtime routine whose entry the program defines itself is left out.
+    // A runtime routine whose entry the program defines itself is left out, and so is the
+    // runtime's start-up when the program starts itself.
     skipped_.assign(parsed_.size(), false);
     for (const Routine& r : routines) {
       if (!out_.lines[r.first].runtime || !programLabels.count(r.entry)) continue;
       for (int i = r.first; i <= r.last; ++i) skipped_[i] = true;
     }
+    for (size_t i = 0; out_.ownStart && i < parsed_.size(); ++i)
+      if (out_.lines[i].runtime && static_cast<int>(i) < runtimeStartUpEnd) skipped_[i] = true;
     for (auto& [name, lines] : labelLine_) {
       std::erase_if(lines, [&](int i) { return skipped_[i]; });
       if (lines.size() > 1) Fail(lines[1], "label \"" + name + "\" defined twice");
     }
     std::erase_if(labelLine_, [](const auto& kv) { return kv.second.empty(); });
+    for (const Routine& r : routines)
+      if (!out_.lines[r.first].runtime && Trim(r.returns) == "-1" && !r.entry.empty())
+        interruptRoutines_.push_back(r.entry);
+    if (out_.ownStart) {
+      out_.mainLabel.clear();
+      return;
+    }
     if (out_.mainLabel.empty() && labelLine_.count("MAIN")) out_.mainLabel = "main";
     if (out_.mainLabel.empty() || !labelLine_.count(Upper(out_.mainLabel)))
       throw LoweringError("no main routine: mark its label with .ENTRYMAIN or name it main");
@@ -232,11 +254,49 @@ class Lowerer {
     Put((word == ".BYTE" ? "\t.byte " : "\t.word ") + items, index);
   }
 
+  // Without a start of its own the program gets the harness's vector table: reset, then the
+  // wired interrupts routed to the program's interrupt routines in the order they stand.
+  void EmitVectorTable() {
+    if (!labelLine_.count("SYSTEM.RESET")) throw LoweringError("the runtime defines no SYSTEM.Reset");
+    Put("\tjmp " + MangleLabel("SYSTEM.Reset"), -1);
+    for (size_t k = 0; k < static_cast<size_t>(kWiredInterrupts); ++k)
+      Put("\tjmp " + MangleLabel(k < interruptRoutines_.size() ? interruptRoutines_[k] : "SYSTEM.NoInterrupt"), -1);
+  }
+
+  long long ConstantOperand(const std::string& operands) {
+    SymValue v = EvaluateExpression(operands, [this](const std::string& s) { return Resolve(s); });
+    if (!v.IsConstant()) throw LoweringError("needs a constant address");
+    return v.constant;
+  }
+
+  // Addresses in the dialect count words; avr-as counts bytes from the start of .text.
+  void EmitAddressBlock(int index, const std::string& word, const DialectLine& l) {
+    if (word == ".ORG") {
+      Put("\t.org " + std::to_string(2 * ConstantOperand(l.operands)), index);
+    } else if (word == ".PHASE") {
+      if (phaseOrigin_) throw LoweringError(".PHASE inside another .PHASE block");
+      phaseOrigin_ = 2 * ConstantOperand(l.operands);
+      phaseStart_ = ".Lphase" + std::to_string(index);
+      Put(phaseStart_ + ":", index);
+    } else {
+      if (!phaseOrigin_) throw LoweringError(".DEPHASE without .PHASE");
+      phaseOrigin_.reset();
+      Put("; " + Trim(out_.lines[index].text), index);
+    }
+  }
+
+  // Inside a .PHASE block a label has the address the block is assembled for, not where it lies.
+  void EmitLabel(int index, const std::string& label) {
+    if (phaseOrigin_)
+      Put("\t.set " + MangleLabel(label) + ", " + std::to_string(*phaseOrigin_) + " + (. - " + phaseStart_ + ")", index);
+    else
+      Put(MangleLabel(label) + ":", index);
+  }
+
   void Emit() {
     Put("; lowered from the compiler's assembly by korvid-verify", -1);
     Put("\t.text", -1);
-    Put("\tjmp " + MangleLabel("SYSTEM.Reset"), -1);
-    if (!labelLine_.count("SYSTEM.RESET")) throw LoweringError("the runtime defines no SYSTEM.Reset");
+    if (!out_.ownStart) EmitVectorTable();
     bool afterData = false;
     for (size_t i = 0; i < parsed_.size(); ++i) {
       if (skipped_[i]) continue;
@@ -244,7 +304,7 @@ class Lowerer {
       const DialectLine& l = parsed_[i];
       std::string word = Upper(l.word);
       try {
-        if (!l.label.empty() && word != ".EQU") Put(MangleLabel(l.label) + ":", index);
+        if (!l.label.empty() && word != ".EQU") EmitLabel(index, l.label);
         if (l.word.empty()) continue;
         if (l.IsInstruction()) {
           if (afterData) Put("\t.balign 2", index);
@@ -253,10 +313,11 @@ class Lowerer {
           Put("\t" + LowerInstruction(*FindInstruction(l.word), l.operands,
                                        [this](const std::string& s) { return Resolve(s); }),
               index);
-        } else if (word == ".BYTE" || word == ".WORD" || word == ".WORDD" || word == ".ADDR" ||
-                   word == ".ADDR32" || word == ".ASCII") {
+        } else if (IsDataDirective(word)) {
           EmitData(index, l);
           afterData = true;
+        } else if (word == ".ORG" || word == ".PHASE" || word == ".DEPHASE") {
+          EmitAddressBlock(index, word, l);
         } else if (IsCommentDirective(word) || (word.size() <= 6 && (StartsWithNoCase(word, ".OPTI") ||
                                                                       StartsWithNoCase(word, ".OPT_")))) {
           Put("; " + Trim(out_.lines[i].text), index);
@@ -277,6 +338,9 @@ class Lowerer {
   std::vector<bool> skipped_;
   std::map<std::string, int> equs_;
   std::map<std::string, std::vector<int>> labelLine_;
+  std::vector<std::string> interruptRoutines_;  // entries of the routines returning by -1, in order
+  std::optional<long long> phaseOrigin_;        // byte address the open .PHASE block is assembled for
+  std::string phaseStart_;
   int depth_ = 0;
 };
 

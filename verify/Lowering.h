@@ -20,10 +20,14 @@ struct LoweredProgram {
   std::string assembly;
   std::vector<SourceLine> lines;       // every dialect line, program first, then runtime
   std::vector<int> loweredToDialect;   // per line of `assembly`: index into `lines`, or -1
-  std::string mainLabel;
+  // The program starts at its own first code line (a vector table or start-up code before
+  // its routines) instead of being called by the harness; nothing receives main's registers.
+  bool ownStart = false;
+  std::string mainLabel;               // empty with an own start
   bool returnKnown = false;            // main's return size is declared
   std::vector<int> returnRegisters;    // the registers main hands back
 };
+
 
 // Symbol of the instruction that starts dialect line `index` in the lowered program.
 std::string LineSymbol(int index);

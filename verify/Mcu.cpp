@@ -36,7 +36,7 @@ std::optional<long long> StandardIoAddress(const std::string& name) {
       {"PINA", 0x00},  {"DDRA", 0x01},  {"PORTA", 0x02}, {"PINB", 0x03},   {"DDRB", 0x04},
       {"PORTB", 0x05}, {"PINC", 0x06},  {"DDRC", 0x07},  {"PORTC", 0x08},  {"PIND", 0x09},
       {"DDRD", 0x0A},  {"PORTD", 0x0B}, {"PINE", 0x0C},  {"DDRE", 0x0D},   {"PORTE", 0x0E},
-      {"GPIOR0", 0x1E}, {"EEDR", 0x20}, {"GPIOR1", 0x2A}, {"GPIOR2", 0x2B}, {"MCUCR", 0x35},
+      {"EIFR", 0x1C},   {"EIMSK", 0x1D},  {"GPIOR0", 0x1E}, {"EEDR", 0x20}, {"GPIOR1", 0x2A}, {"GPIOR2", 0x2B}, {"MCUCR", 0x35},
       {"RAMPZ", 0x3B}, {"EIND", 0x3C},  {"SPL", 0x3D},   {"SPH", 0x3E},    {"SREG", 0x3F},
   };
   auto it = io.find(Upper(name));

@@ -20,6 +20,14 @@ struct Mcu {
   unsigned Scratch() const { return RuntimeAreaStart(); }
 };
 
+// The harness wires PORTD bit k to the external interrupt input INTk (k < kWiredInterrupts):
+// a write that turns the bit from 0 to 1 raises INTk when EIMSK enables it. These are the
+// same on every MCU of the table; INTk is vector k + 1, and every vector row is one JMP.
+constexpr int kWiredInterrupts = 2;
+constexpr unsigned kWiredPortData = 0x2B;      // PORTD in data space
+constexpr unsigned kInterruptMaskData = 0x3D;  // EIMSK in data space
+constexpr unsigned kVectorRowBytes = 4;
+
 const Mcu* FindMcu(const std::string& name);
 std::string McuNames();
 // I/O register names every program may use without declaring them, as I/O addresses.

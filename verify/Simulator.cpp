@@ -9,6 +9,7 @@
 #if KORVID_HAVE_SIMAVR
 // simavr's headers are C and not written for -Wpedantic in C++; they come in as system headers.
 #include <simavr/sim_avr.h>
+#include <simavr/sim_interrupts.h>
 #include <simavr/sim_io.h>
 
 // simavr keeps some of a core's allocations after avr_terminate; they are its own,
@@ -25,16 +26,27 @@ constexpr std::uint16_t kSpl = 0x5D, kSph = 0x5E, kSreg = 0x5F;
 struct Machine {
   avr_t* avr = nullptr;
   Observation* observation = nullptr;
+  avr_int_vector_t wired[kWiredInterrupts] = {};
   ~Machine() {
     if (avr) avr_terminate(avr);
   }
 };
 
+// The program's own write raises a wired interrupt, so an optimised program that takes fewer
+// cycles still sees it at the same point of what it does. Pending while I is clear.
+void RaiseWiredInterrupts(Machine& m, std::uint8_t before, std::uint8_t after) {
+  const std::uint8_t rising = static_cast<std::uint8_t>(after & ~before);
+  for (int k = 0; k < kWiredInterrupts; ++k)
+    if ((rising >> k) & 1 && (m.avr->data[kInterruptMaskData] >> k) & 1) avr_raise_interrupt(m.avr, &m.wired[k]);
+}
+
 // Every I/O write lands here. Peripherals are left out on purpose: a program's I/O is
 // observed as plain stores, so two programs compare by what they write, not by timers.
 void OnIoWrite(avr_t* avr, avr_io_addr_t addr, std::uint8_t value, void* param) {
   auto* m = static_cast<Machine*>(param);
+  const std::uint8_t before = avr->data[addr];
   avr->data[addr] = value;
+  if (addr == kWiredPortData) RaiseWiredInterrupts(*m, before, value);
   if (addr == kSpl || addr == kSph || addr == kSreg) return;
   m->observation->writes.push_back({avr->cycle, avr->pc, static_cast<std::uint16_t>(addr), value});
 }
@@ -53,6 +65,12 @@ std::unique_ptr<Machine> Start(const Image& image, const Mcu& mcu, Observation& 
     m->avr->io[i].w.c = OnIoWrite;
     m->avr->io[i].w.param = m.get();
     m->avr->io[i].r.c = nullptr;
+  }
+  // Vectors of our own replace the core's external interrupt ones: its peripheral never sees a write.
+  for (int k = 0; k < kWiredInterrupts; ++k) {
+    m->wired[k].vector = static_cast<std::uint8_t>(k + 1);
+    m->wired[k].enable = {kInterruptMaskData, static_cast<std::uint32_t>(k), 1};
+    avr_register_vector(m->avr, &m->wired[k]);
   }
   return m;
 }

@@ -132,12 +132,54 @@ TEST(Lowering, UnknownLinesAreErrorsNamingTheLine) {
   EXPECT_EQ(message("        FROB"), "line 9: \"FROB\" is neither an instruction nor a label: FROB");
   EXPECT_EQ(message("        FROB R16"), "line 9: neither \"FROB\" nor \"R16\" is an instruction: FROB R16");
   EXPECT_EQ(message("x:      FROB R16"), "line 9: unknown instruction \"FROB\": x:      FROB R16");
-  EXPECT_EQ(message(".ORG 100h"), "line 9: directive the lowering cannot translate: .ORG 100h");
+  EXPECT_EQ(message(".FROB 100h"), "line 9: directive the lowering cannot translate: .FROB 100h");
+  EXPECT_EQ(message(".DEPHASE"), "line 9: .DEPHASE without .PHASE: .DEPHASE");
   EXPECT_EQ(message("        LDI R16,nosuch"), "line 9: unknown symbol \"nosuch\" in expression \"nosuch\": LDI R16,nosuch");
   EXPECT_EQ(message("        INC R16,R17"), "line 9: INC needs 1 operand: INC R16,R17");
   EXPECT_EQ(message("        LD R16,W"), "line 9: \"W\" is not a pointer operand: LD R16,W");
   EXPECT_EQ(message("x:\nx:"), "line 10: label \"X\" defined twice: x:");
-  EXPECT_THROW(Lower("        NOP\n", Mega()), LoweringError);  // no main routine
+  EXPECT_THROW(Lower(".FUNC f\nf:\n        NOP\n.ENDFUNC\n", Mega()), LoweringError);  // no main routine
+}
+
+// Code before the first routine is the program's own start: it lands at address 0, and the
+// harness adds no vector table, no start-up and no call of main, only library routines.
+TEST(Lowering, ProgramsWithTheirOwnStart) {
+  LoweredProgram p = Lower("        JMP     start\n"
+                           "        JMP     isr\n"
+                           "start:  CALL    SYSTEM.UDELAY\n"
+                           "        CLI\n"
+                           "        SLEEP\n"
+                           ".FUNC isr\n.RETURNS -1\nisr:\n        RETI\n.ENDFUNC\n",
+                           Mega());
+  EXPECT_TRUE(p.ownStart);
+  EXPECT_TRUE(p.mainLabel.empty());
+  const std::string code = Code(p);
+  EXPECT_EQ(code.find("__kl_0:\n\tjmp k_start\n"), 0u) << code;
+  EXPECT_EQ(p.assembly.find("k_system_2ereset"), std::string::npos);
+  EXPECT_NE(p.assembly.find("k_system_2eudelay:"), std::string::npos);
+
+  // A routine first: the harness's table routes the wired interrupts to the routines
+  // returning by -1, in the order they stand, and the rest to a bare RETI.
+  LoweredProgram called = Lower(".FUNC isr\n.RETURNS -1\nisr:\n        RETI\n.ENDFUNC\n" + Program(""), Mega());
+  EXPECT_FALSE(called.ownStart);
+  EXPECT_NE(called.assembly.find("\tjmp k_system_2ereset\n\tjmp k_isr\n\tjmp k_system_2enointerrupt\n"),
+            std::string::npos)
+      << called.assembly;
+}
+
+// Dialect addresses count words: .ORG places code, .PHASE gives labels another address.
+TEST(Lowering, AddressBlocks) {
+  LoweredProgram p = Lower(Program(".ORG 100h\n"
+                                   "        NOP\n"
+                                   ".PHASE 800h\n"
+                                   "moved:  RJMP    moved\n"
+                                   ".DEPHASE\n"
+                                   "after:  NOP\n"),
+                           Mega());
+  const std::string code = Code(p);
+  EXPECT_NE(code.find(".org 512\n"), std::string::npos) << code;
+  EXPECT_NE(code.find(".set k_moved, 4096 + (. - .Lphase"), std::string::npos) << code;
+  EXPECT_NE(code.find("k_after:\n"), std::string::npos) << code;
 }
 
 }  // namespace

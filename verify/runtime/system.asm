@@ -1,7 +1,8 @@
 ; Runtime of the verification harness, in the compiler's dialect: start-up, the end of
 ; the program and the library routines that programs call and the optimiser knows by
 ; name. The lowering appends it to every program; a routine the program defines itself
-; is left out.
+; is left out, and so is everything before the first routine when the program has its
+; own start.
 .FILE system.pas
 SYSTEM.Reset:
         LDI     R16,SYSTEM.RAMEND AND 0FFh
@@ -16,6 +17,10 @@ SYSTEM.ENDPROG:
         CLI
         SLEEP
         RJMP    SYSTEM.ENDPROG
+
+; An interrupt the program enables without a routine for it returns at once.
+SYSTEM.NoInterrupt:
+        RETI
 
 ; Bit _ACCA of the byte at X: _ACCA becomes 255 when it is set, 0 when it is clear;
 ; _ACCB holds the byte, as the optimiser's inline form leaves it.
