@@ -51,9 +51,9 @@ TCallEffect CallEffectOf(const TLineList& lines, int callLine) {
   if (callee.Unknown) return effect;
   TRegFlagSet addressTaken = AddressTakenRegisters(lines);
   effect.Entry = summaries.CallTargetLine(callLine);
-  effect.MayWrite = BitsOf(callee.RegsWritten, callee.FlagsWritten);
+  effect.MayWrite = BitsOf(callee.RegsWritten, lines.InjectedFaults.CallsKeepFlags ? TFlagSet{} : callee.FlagsWritten);
   // A register whose address is taken may be written through any pointer.
-  if (callee.StoresThroughPointer) effect.MayWrite |= addressTaken;
+  if (callee.StoresThroughPointer && !lines.InjectedFaults.CallsKeepAddressTaken) effect.MayWrite |= addressTaken;
   effect.MustWrite = WrittenFirst(lines, effect.Entry, addressTaken) & ~addressTaken;
   effect.MayStore = callee.MayStoreAnything();
   return effect;

@@ -156,6 +156,13 @@ class TLineList {
   std::string_view CurrentPass;
   // When set, every edit made inside a pass is appended; off for normal runs.
   std::vector<TLineChange>* ChangeLog = nullptr;
+  // Faults the mutation test puts into the analysis on purpose, to show that the random
+  // programs and the simulation check catch them; never set in a run.
+  struct TInjectedFaults {
+    bool CallsKeepFlags = false;             // a call no longer counts the flags its routine writes
+    bool CallsKeepAddressTaken = false;      // nor the registers it may write through a pointer
+    bool LongBranchesAlwaysReach = false;    // RJMP/RCALL reach is never checked
+  } InjectedFaults;
 
  private:
   struct TEntry {
