@@ -2,7 +2,6 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/Programs.h"
-#include "diagnostics/WorkerPool.h"
 #include "source/LineList.h"
 
 namespace korvid::bench {
@@ -19,11 +18,11 @@ void BM_Load(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-// One parse thread against the default pool.
+// One parse thread, the default, against two and eight.
 void LoadArgs(benchmark::internal::Benchmark* b) {
   b->ArgNames({"lines", "threads"})->Unit(benchmark::kMillisecond)->UseRealTime();
   for (int lines : kProgramSizes)
-    for (int threads : {1, TParallel::DefaultThreadCount()}) b->Args({lines, threads});
+    for (int threads : {1, 2, 8}) b->Args({lines, threads});
 }
 
 BENCHMARK(BM_Load)->Apply(LoadArgs);

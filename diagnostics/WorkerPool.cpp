@@ -4,9 +4,7 @@
 
 namespace korvid {
 
-int TParallel::DefaultThreadCount() {
-  return 4 * static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
+int TParallel::DefaultThreadCount() { return 1; }
 
 TParallel::TParallel(int threadCount) : Count(std::max(1, threadCount)) {}
 

@@ -18,10 +18,5 @@ TEST(WorkerPoolTest, EveryIndexIsHandledExactlyOnceByItsStrideThread) {
   }
 }
 
-TEST(WorkerPoolTest, HasFourThreadsPerProcessor) {
-  EXPECT_EQ(TParallel().ThreadCount(), TParallel::DefaultThreadCount());
-  EXPECT_EQ(TParallel::DefaultThreadCount() % 4, 0);
-}
-
 }  // namespace
 }  // namespace korvid
