@@ -76,7 +76,14 @@ std::string JoinTextFile(const TTextFile& file) {
   return out;
 }
 
+namespace {
+TFileReplacer replacer = nullptr;
+}  // namespace
+
+void SetFileReplacer(TFileReplacer newReplacer) { replacer = newReplacer; }
+
 void WriteFileAtomically(const std::string& fileName, const std::string& content) {
+  if (replacer != nullptr) return replacer(fileName, content);
   fs::path target(fileName);
   fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
   std::random_device seed;

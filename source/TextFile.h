@@ -32,4 +32,9 @@ std::string JoinTextFile(const TTextFile& file);
 // so a failed write never leaves the target missing or half written.
 void WriteFileAtomically(const std::string& fileName, const std::string& content);
 
+// The platform layer replaces files more faithfully (attributes, links) than
+// the portable default; null restores the default.
+using TFileReplacer = void (*)(const std::string& fileName, const std::string& content);
+void SetFileReplacer(TFileReplacer replacer);
+
 }  // namespace korvid

@@ -9,8 +9,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <sstream>
 
+#include "app/Signals.h"
 #include "verify/Expression.h"
 #include "verify/Text.h"
 
@@ -44,12 +47,15 @@ int RunCommand(const std::string& command, std::string& output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Its files and then itself are removed should a signal end the process.
 class TempDir {
  public:
   TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "korvid-verify-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
+    folder_.emplace(pattern, true);
     path_ = pattern;
+    for (std::size_t i = 0; i < std::size(kFiles); ++i) files_[i].emplace(File(kFiles[i]));
   }
   ~TempDir() {
     std::error_code ec;
@@ -59,8 +65,12 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
   std::string File(const std::string& name) const { return path_ + "/" + name; }
 
+  static constexpr const char* kFiles[] = {"p.s", "p.o", "p.elf"};
+
  private:
   std::string path_;
+  std::optional<TRemoveOnSignal> folder_;
+  std::optional<TRemoveOnSignal> files_[std::size(kFiles)];
 };
 
 // avr-as names lines of the lowered file; say which dialect line each one came from.
