@@ -1,8 +1,14 @@
 #include "app/Progress.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <streambuf>
+#include <vector>
 
 #include "app/Signals.h"
 #include "source/LineList.h"
@@ -13,34 +19,117 @@ namespace {
 
 constexpr auto kRefreshInterval = std::chrono::milliseconds(500);
 constexpr int kBarWidth = 20;
+constexpr int kDefaultWidth = 80;
+constexpr const char* kClearLine = "\r\033[K";
+
+std::string Percent(std::int32_t saved, std::int32_t original) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%%", original > 0 ? 100.0 * saved / original : 0.0);
+  return text;
+}
+
+std::string Bar(std::int32_t saved, std::int32_t original) {
+  long long filled = original > 0 ? static_cast<long long>(saved) * kBarWidth / original : 0;
+  filled = std::clamp<long long>(filled, 0, kBarWidth);
+  return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, ' ') + "]";
+}
+
+// The line's forms from the widest to the narrowest.
+std::vector<std::string> Forms(const TProgressState& s) {
+  const std::string analysed = std::to_string(s.Analysed);
+  if (!s.SizesKnown) return {"Analysed " + analysed};
+  const std::string iteration = std::to_string(s.Iteration), saved = std::to_string(s.Saved),
+                    original = std::to_string(s.Original), percent = Percent(s.Saved, s.Original);
+  const std::string full = "Analysed " + analysed + " | Iteration " + iteration + " | Bytes Saved " + saved +
+                           " | Original Size " + original + " | Saved " + percent;
+  return {full + " " + Bar(s.Saved, s.Original), full,
+          "Iteration " + iteration + " | Saved " + saved + "/" + original + " bytes (" + percent + ")",
+          "It " + iteration + " | " + saved + "/" + original + " B " + percent};
+}
+
+std::string Cut(const std::string& text, std::size_t room) {
+  if (text.size() <= room) return text;
+  return room >= 4 ? text.substr(0, room - 3) + "..." : text.substr(0, room);
+}
+
+int TerminalWidth() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  if (const char* columns = std::getenv("COLUMNS")) {
+    int width = std::atoi(columns);
+    if (width > 0) return width;
+  }
+  return kDefaultWidth;
+}
 
 }  // namespace
 
-std::string FormatProgress(const TLineList& lines) {
-  std::string text = "Analysed " + std::to_string(lines.ProgressIndex);
-  std::int32_t saved = lines.BytesSaved();
-  std::int32_t original = lines.OriginalSize - lines.DataBytes;
-  if (saved >= 0) {
-    text += " | Iteration " + std::to_string(lines.Iteration) + " | Bytes Saved " + std::to_string(saved) +
-            " | Original Size " + std::to_string(original);
-    int filled = original > 0 ? static_cast<int>(static_cast<long long>(saved) * kBarWidth / original) : 0;
-    filled = std::min(filled, kBarWidth);
-    text += " | Saved % [" + std::string(filled, '#') + std::string(kBarWidth - filled, ' ') + "]";
-  } else {
-    text += " | Iteration | Bytes Saved | Original Size | Saved % [" + std::string(kBarWidth, ' ') + "]";
-  }
-  if (!lines.StatusText.empty()) text += " | " + lines.StatusText;
-  return text;
+TProgressState ProgressState(const TLineList& lines) {
+  TProgressState state;
+  state.Analysed = lines.ProgressIndex;
+  // Until loading has measured the program, its savings mean nothing.
+  state.SizesKnown = lines.OriginalSize > 0;
+  state.Iteration = lines.Iteration;
+  state.Saved = lines.BytesSaved();
+  state.Original = lines.OriginalSize - lines.DataBytes;
+  state.Status = lines.StatusText;
+  return state;
 }
+
+std::string FormatProgress(const TProgressState& state, int width) {
+  const std::size_t room = static_cast<std::size_t>(std::max(width - 1, 0));
+  const std::string status = state.Status.empty() ? "" : " | " + state.Status;
+  std::vector<std::string> forms = Forms(state);
+  for (const std::string& form : forms)
+    if (form.size() + status.size() <= room) return form + status;
+  const std::string& narrowest = forms.back();
+  if (narrowest.size() >= room) return Cut(narrowest, room);
+  return narrowest + Cut(status, room - narrowest.size());
+}
+
+class TProgressDisplay::TClearingBuffer : public std::streambuf {
+ public:
+  TClearingBuffer(TProgressDisplay& owner, std::streambuf* target) : Owner(owner), Target(target) {}
+  std::streambuf* TargetBuffer() const { return Target; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    Owner.Clear();
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    return Target->sputc(traits_type::to_char_type(c));
+  }
+  std::streamsize xsputn(const char* text, std::streamsize count) override {
+    Owner.Clear();
+    return Target->sputn(text, count);
+  }
+  int sync() override { return Target->pubsync(); }
+
+ private:
+  TProgressDisplay& Owner;
+  std::streambuf* Target;
+};
 
 TProgressDisplay::TProgressDisplay(TLineList& lines, bool windowVisible)
     : Lines(lines), Visible(windowVisible && isatty(STDERR_FILENO)) {
   Lines.OnProcessMessages = [this] { OnProcessMessages(); };
+  if (Visible) {
+    CerrBuffer = std::make_unique<TClearingBuffer>(*this, std::cerr.rdbuf());
+    std::cerr.rdbuf(CerrBuffer.get());
+  }
 }
 
 TProgressDisplay::~TProgressDisplay() {
   Lines.OnProcessMessages = nullptr;
-  if (Shown) std::fputs("\n", stderr);
+  Clear();
+  if (CerrBuffer) std::cerr.rdbuf(CerrBuffer->TargetBuffer());
+}
+
+void TProgressDisplay::Clear() {
+  if (!Shown) return;
+  std::fputs(kClearLine, stderr);
+  std::fflush(stderr);
+  Shown = false;
+  SetProgressLineShown(false);
 }
 
 void TProgressDisplay::OnProcessMessages() {
@@ -53,9 +142,10 @@ void TProgressDisplay::OnProcessMessages() {
   if (Shown && now - LastRefresh < kRefreshInterval) return;
   LastRefresh = now;
   Lines.DisplayChanged = false;
-  std::fprintf(stderr, "\r\033[K%s", FormatProgress(Lines).c_str());
+  std::fprintf(stderr, "%s%s", kClearLine, FormatProgress(ProgressState(Lines), TerminalWidth()).c_str());
   std::fflush(stderr);
   Shown = true;
+  SetProgressLineShown(true);
 }
 
 }  // namespace korvid

@@ -1,6 +1,7 @@
 #include "app/ProjectFile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 
@@ -54,13 +55,19 @@ void TErrorFile::WriteError(std::string_view Message, std::string_view SourceFil
 
 void TErrorFile::WriteMessage(std::string_view Kind, std::string_view Message, std::string_view SourceFile,
                               int Line, int Column) {
+  if (Echo) {
+    std::string Where = SourceFile.empty() ? "korvid" : LocalFileName(SourceFile) + ":" + std::to_string(Line);
+    std::string Lower(Kind);
+    std::transform(Lower.begin(), Lower.end(), Lower.begin(), [](unsigned char C) { return std::tolower(C); });
+    Echo(Where + ": " + Lower + ": " + OneLine(Message));
+  }
   if (ErrFile.empty()) return;
   const std::string Text = RelativeName(SourceFile, ErrFile) + " " + NLeftDelim + std::to_string(Line) + "," +
                            std::to_string(Column) + TLeftDelim + " " + std::string(Kind) + ": " +
                            OneLine(Message) + "\n";
   std::ofstream Out(LocalFileName(ErrFile), std::ios::app | std::ios::binary);
   if (Out && Out << Text && Out.flush()) return;
-  *Fallback << Text << std::flush;
+  if (!Echo) *Fallback << Text << std::flush;
 }
 
 std::string SetupFiles(const std::string& InputName, TErrorFile& Errors) {

@@ -1,6 +1,7 @@
 // The input name resolved to the assembly file, and the compiler's error file, to which
 // warnings and errors are appended in the line format the IDE reads.
 #pragma once
+#include <functional>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -18,6 +19,9 @@ class TErrorFile {
   std::string ErrFile;  // empty: no messages are written
   std::string NLeftDelim{DefaultNLeftDelim};
   std::string TLeftDelim{DefaultTLeftDelim};
+  // Also shows each message as "FILE:LINE: warning: TEXT", the form terminals
+  // and editors know; it then stands in for the fallback.
+  std::function<void(const std::string& line)> Echo;
 
   void WriteWarning(std::string_view Message, std::string_view SourceFile, int Line, int Column);
   void WriteError(std::string_view Message, std::string_view SourceFile, int Line, int Column);
