@@ -1,11 +1,15 @@
 #include "app/RunFlow.h"
 
 #include <filesystem>
+#include <functional>
+#include <vector>
 #include <iostream>
 
 #include "app/FileNames.h"
+#include "app/FileReplace.h"
 #include "app/Progress.h"
 #include "app/ProjectFile.h"
+#include "app/Signals.h"
 #include "diagnostics/Reports.h"
 #include "passes/Driver.h"
 #include "source/Errors.h"
@@ -57,19 +61,57 @@ void ApplyMode(TLineList& lines, const TRunMode& mode) {
   if (mode.SmartlinkOnly) lines.Directives.Set(TDirective::SMARTLINK_ONLY);
 }
 
+// One file a run writes; Write returns false when there was nothing to write.
+struct TOutput {
+  std::string Name;
+  std::function<bool()> Write;
+};
+
+std::string JoinNames(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text.empty() ? "nothing" : text;
+}
+
+// Writes the outputs in order; a failure names the files already in place
+// (`written` on entry lists those of earlier steps) and those not written.
+bool WriteOutputs(const std::vector<TOutput>& outputs, std::vector<std::string>& written) {
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    try {
+      if (outputs[i].Write()) written.push_back(outputs[i].Name);
+    } catch (const std::exception& error) {
+      std::vector<std::string> missing;
+      for (std::size_t j = i; j < outputs.size(); ++j) missing.push_back(outputs[j].Name);
+      Fail(std::string(error.what()) + "; written: " + JoinNames(written) + "; not written: " + JoinNames(missing));
+      return false;
+    }
+  }
+  return true;
+}
+
 // The ".opt" and ".fas" reports beside the program, the ".opt" first.
-void WriteReports(TLineList& lines, const std::string& programName) {
-  TReportLines report;
-  WriteOptReport(lines.Functions, report);
-  SaveReport(ChangeFileExt(programName, ".opt"), report);
-  report.clear();
-  WriteCallAnalysis(lines.Functions, report);
-  SaveReport(ChangeFileExt(programName, ".fas"), report);
+void AddReports(std::vector<TOutput>& outputs, TLineList& lines, const std::string& programName) {
+  for (bool callAnalysis : {false, true}) {
+    std::string name = ChangeFileExt(programName, callAnalysis ? ".fas" : ".opt");
+    outputs.push_back({name, [&lines, name, callAnalysis] {
+                         TReportLines report;
+                         if (callAnalysis)
+                           WriteCallAnalysis(lines.Functions, report);
+                         else
+                           WriteOptReport(lines.Functions, report);
+                         SaveReport(name, report);
+                         return true;
+                       }});
+  }
 }
 
 int ReportAborted() {
   Fail("optimisation aborted (see the error file); the input file is unchanged");
   return kExitAborted;
+}
+
+void EchoMessages(TLineList& lines) {
+  lines.Errors.Echo = [](const std::string& line) { std::cerr << line << '\n'; };
 }
 
 }  // namespace
@@ -97,7 +139,17 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
   TLineList lines;
   std::string asmName = ResolveInput(input, lines.Errors);
   if (asmName.empty()) return kExitFailed;
+  // The input kept as loaded; an input that is itself the .DSM copy is not
+  // overwritten, and the optimised program then goes to the .asm name.
+  const std::string dsmName = ChangeFileExt(asmName, ".DSM");
+  const bool inputIsCopy = EqualsNoCase(asmName, dsmName);
+  const std::string outputName = inputIsCopy ? ChangeFileExt(asmName, ".asm") : asmName;
+  if (IsReadOnly(outputName)) {
+    Fail("\"" + outputName + "\" is read-only, so it is not replaced (make it writable to optimise it); nothing written");
+    return kExitFailed;
+  }
   TRunMode mode = ModeFromSwitch(modeSwitch);
+  if (mode.WindowVisible) EchoMessages(lines);
   lines.Interactive = false;
   TProgressDisplay progress(lines, mode.WindowVisible);
   ApplyMode(lines, mode);
@@ -109,41 +161,43 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
     return kExitFailed;
   }
 
-  // The input kept as loaded; an input that is itself the .DSM copy is not
-  // overwritten, and the optimised program then goes to the .asm name.
-  std::string dsmName = ChangeFileExt(asmName, ".DSM");
-  std::string outputName = asmName;
   std::string original = lines.SaveToText();
+  std::vector<std::string> written;
   try {
-    if (EqualsNoCase(asmName, dsmName)) {
-      outputName = ChangeFileExt(asmName, ".asm");
-    } else {
+    if (!inputIsCopy) {
       lines.SaveToFile(dsmName);
+      written.push_back(dsmName + " (the input)");
     }
     Optimise(lines, ExtractFilePath(asmName));
   } catch (const std::exception& error) {
     Fail(std::string(error.what()) + "; \"" + outputName + "\" is unchanged");
     return kExitFailed;
   }
-  try {
-    // An aborted run leaves the program, and so the companion file that
-    // describes it, as they were; the reports are written either way.
-    if (!lines.Aborted) {
-      std::string optimised = lines.SaveToText();
-      std::string message;
-      if (options.Check && !options.Check(original, optimised, message)) {
-        Fail("the optimised program was not written: " + message);
-        return kExitAborted;
-      }
-      WriteFileAtomically(outputName, optimised);
-      lines.Functions.SaveCompanionFile();
-      session.Keep(lines, asmName, original, optimised);
+  // An aborted run leaves the program, and so the companion file that
+  // describes it, as they were; the reports are written either way.
+  std::vector<TOutput> outputs;
+  if (!lines.Aborted) {
+    std::string optimised = lines.SaveToText();
+    std::string message;
+    if (options.Check && !options.Check(original, optimised, message)) {
+      Fail("the optimised program was not written: " + message);
+      return kExitAborted;
     }
-    WriteReports(lines, asmName);
-  } catch (const std::exception& error) {
-    Fail(error.what());
-    return kExitFailed;
+    outputs.push_back({outputName + " (optimised)", [&outputName, optimised] {
+                         WriteFileAtomically(outputName, optimised);
+                         NoteProgramReplaced();
+                         return true;
+                       }});
+    if (lines.Functions.CompanionModified)
+      outputs.push_back({lines.Functions.CompanionFileName, [&lines] { return lines.Functions.SaveCompanionFile(); }});
+    if (session.Attached())
+      outputs.push_back({"the special debug files", [&, optimised] {
+                           session.Keep(lines, asmName, original, optimised);
+                           return true;
+                         }});
   }
+  AddReports(outputs, lines, asmName);
+  if (!WriteOutputs(outputs, written)) return kExitFailed;
   return lines.Aborted ? ReportAborted() : kExitSuccess;
 }
 
@@ -172,6 +226,7 @@ int RunInteractive(std::istream& in, std::ostream& prompts, TSpecialDebugInput d
   std::string asmName = ResolveInput(input, lines.Errors);
   if (asmName.empty()) return kExitFailed;
   lines.Interactive = true;
+  EchoMessages(lines);
   TProgressDisplay progress(lines, true);
   if (!Load(lines, asmName)) return kExitFailed;
   // The whole conversation is on `in`, so there is always someone to answer.
@@ -196,17 +251,28 @@ int RunInteractive(std::istream& in, std::ostream& prompts, TSpecialDebugInput d
   }
   fs::path outputPath(output);
   if (outputPath.is_relative() && !ExtractFilePath(asmName).empty()) outputPath = fs::path(ExtractFilePath(asmName)) / output;
-  try {
-    std::string optimised = lines.SaveToText();
-    WriteFileAtomically(outputPath.string(), optimised);
-    lines.Functions.SaveCompanionFile(ChangeFileExt(outputPath.string(), ".unuV"));
-    session.Keep(lines, outputPath.string(), original, optimised);
-    WriteReports(lines, outputPath.string());
-  } catch (const std::exception& error) {
-    Fail(error.what());
+  const std::string outputName = outputPath.string();
+  if (IsReadOnly(outputName)) {
+    Fail("\"" + outputName + "\" is read-only, so it is not replaced; nothing written");
     return kExitFailed;
   }
-  return kExitSuccess;
+  const std::string optimised = lines.SaveToText();
+  const std::string companion = ChangeFileExt(outputName, ".unuV");
+  std::vector<TOutput> outputs{
+      {outputName + " (optimised)", [&] {
+         WriteFileAtomically(outputName, optimised);
+         return true;
+       }}};
+  if (lines.Functions.CompanionModified)
+    outputs.push_back({companion, [&] { return lines.Functions.SaveCompanionFile(companion); }});
+  if (session.Attached())
+    outputs.push_back({"the special debug files", [&] {
+                         session.Keep(lines, outputName, original, optimised);
+                         return true;
+                       }});
+  AddReports(outputs, lines, outputName);
+  std::vector<std::string> written;
+  return WriteOutputs(outputs, written) ? kExitSuccess : kExitFailed;
 }
 
 }  // namespace korvid

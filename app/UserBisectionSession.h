@@ -31,6 +31,7 @@ class TSpecialDebugSession {
   // calls nothing, so the user is asked about the same test again.
   void Keep(const TLineList& lines, const std::string& programName, const std::string& original,
             const std::string& optimised) const;
+  bool Attached() const { return Form != nullptr; }
 
  private:
   std::unique_ptr<TSpecialDebugUser> User;

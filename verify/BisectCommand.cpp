@@ -4,9 +4,9 @@
 #include <iostream>
 #include <optional>
 
+#include "app/Arguments.h"
 #include "app/FileNames.h"
 #include "diagnostics/UserBisection.h"
-#include "source/Text.h"
 #include "source/TextFile.h"
 #include "verify/Bisect.h"
 
@@ -16,7 +16,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kUsage = "usage: korvid bisect FILE [--mcu NAME] [--budget CYCLES]\n";
+constexpr const char* kUsage =
+    "Usage: korvid bisect FILE [--mcu NAME] [--budget CYCLES]\n"
+    "Finds by simulation the fewest lines whose optimisation changes what FILE does, and\n"
+    "leaves KORVID_DEBUG/ beside FILE as a completed special debug test.\n"
+    "  --mcu NAME        the device simulated (default atmega2560)\n"
+    "  --budget CYCLES   the cycles each build may run (default 20000000)\n"
+    "Exit status: 0 correct, 1 fault found, 2 could not check or a command line not understood.\n";
 
 void PrintFault(const TBisectReport& report) {
   std::cout << "The optimisation changes the program's behaviour in " << report.rounds << " rounds.\n"
@@ -48,31 +54,36 @@ void KeepDebugFolder(const TBisectReport& report, const std::string& programName
 }
 
 int RunBisectCommand(int argc, char** argv) {
+  auto refuse = [](const std::string& problem) {
+    std::cerr << "korvid bisect: " << problem << " (try korvid bisect --help)\n";
+    return 2;
+  };
   TBisectOptions options;
   std::string file;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if ((arg == "--mcu" || arg == "--budget") && i + 1 < argc) {
-      std::string value = argv[++i];
-      if (arg == "--mcu") {
-        options.verify.mcu = value;
-      } else if (std::optional<std::int32_t> budget = ReadDecimal(value); budget && *budget > 0) {
-        options.verify.budget = static_cast<std::uint64_t>(*budget);
+  TArgumentReader words(argc, argv);
+  while (words.Next()) {
+    const std::string& word = words.Word();
+    if (!words.IsOption()) {
+      if (!file.empty()) return refuse("one FILE at a time: \"" + file + "\" and \"" + word + "\"");
+      file = word;
+    } else if (word == "--mcu" || word == "--budget") {
+      std::optional<std::string> value = words.Value();
+      if (!value) return refuse(word + " needs a value");
+      if (word == "--mcu") {
+        options.verify.mcu = *value;
+      } else if (std::string problem = CheckWholeNumber(word, *value, 1, kMaxBudget); !problem.empty()) {
+        return refuse(problem);
       } else {
-        std::cerr << "bad cycle budget " << value << "\n" << kUsage;
-        return 2;
+        options.verify.budget = *ReadWholeNumber(*value, 1, kMaxBudget);
       }
-    } else if (file.empty() && !arg.empty() && arg[0] != '-') {
-      file = arg;
+    } else if (word == "-h" || word == "--help") {
+      std::cout << kUsage;
+      return 0;
     } else {
-      std::cerr << kUsage;
-      return 2;
+      return refuse("unknown option \"" + word + "\"");
     }
   }
-  if (file.empty()) {
-    std::cerr << kUsage;
-    return 2;
-  }
+  if (file.empty()) return refuse("FILE is missing");
   options.progress = [](const std::string& text) { std::cerr << text << '\n'; };
   try {
     TBisectReport report = Bisect([&file](TLineList& lines) { lines.LoadFromFile(file); }, DefaultPasses(), options);

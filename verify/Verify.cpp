@@ -4,6 +4,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "app/Arguments.h"
 #include "verify/Expression.h"
 #include "verify/Lowering.h"
 #include "verify/Simulator.h"
@@ -33,11 +34,11 @@ VerifyResult Result(Verdict verdict, std::string message) {
   return r;
 }
 
-std::string EndText(const Program& p) {
+std::string EndText(const Program& p, const VerifyOptions& options) {
   switch (p.run.end) {
     case Observation::End::Finished: return "ended";
     case Observation::End::BudgetExceeded:
-      return "did not end within " + std::to_string(p.run.cycles - 1) + " cycles (last at " + Where(p, p.run.pc) + ")";
+      return "did not end within " + std::to_string(options.budget) + " cycles (last at " + Where(p, p.run.pc) + ")";
     case Observation::End::Crashed: return "crashed at " + Where(p, p.run.pc);
   }
   return "?";
@@ -157,11 +158,11 @@ VerifyResult VerifyPrograms(const std::string& originalText, const std::string& 
   r.optimisedCycles = b.run.cycles;
   if (a.run.end != Observation::End::Finished) {
     r.verdict = Verdict::CouldNotCheck;
-    r.message = "the original program " + EndText(a);
+    r.message = "the original program " + EndText(a, options);
     return r;
   }
   std::string difference;
-  if (b.run.end != Observation::End::Finished) difference = "the optimised program " + EndText(b);
+  if (b.run.end != Observation::End::Finished) difference = "the optimised program " + EndText(b, options);
   if (difference.empty()) difference = CompareWrites(a, b);
   if (difference.empty()) difference = CompareState(a, b, *mcu, options);
   r.verdict = difference.empty() ? Verdict::Same : Verdict::Different;
@@ -182,43 +183,53 @@ VerifyResult VerifyProgramFiles(const std::string& originalFile, const std::stri
 }
 
 int RunVerifyCommand(int argc, char** argv) {
-  const char* usage =
-      "usage: korvid verify ORIGINAL OPTIMISED [--mcu NAME] [--budget CYCLES]\n"
-      "       korvid verify --lower PROGRAM [--mcu NAME]   (writes the avr-as source)\n";
+  const std::string usage =
+      "Usage: korvid verify ORIGINAL OPTIMISED [--mcu NAME] [--budget CYCLES]\n"
+      "       korvid verify --lower PROGRAM [--mcu NAME]   (writes the avr-as source)\n"
+      "Checks by simulation that OPTIMISED behaves like ORIGINAL.\n"
+      "  --mcu NAME        the device simulated: " + McuNames() + " (default atmega2560)\n"
+      "  --budget CYCLES   the cycles each program may run, 1 to " + std::to_string(kMaxBudget) +
+      " (default 20000000)\n"
+      "Exit status: 0 same, 1 different, 2 could not check or a command line not understood.\n";
+  auto refuse = [](const std::string& problem) {
+    std::cerr << "korvid verify: " << problem << " (try korvid verify --help)\n";
+    return 2;
+  };
   VerifyOptions options;
   bool lowerOnly = false;
   std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if ((arg == "--mcu" || arg == "--budget") && i + 1 < argc) {
-      std::string value = argv[++i];
-      if (arg == "--mcu") {
-        options.mcu = value;
+  TArgumentReader words(argc, argv);
+  while (words.Next()) {
+    const std::string& word = words.Word();
+    if (!words.IsOption()) {
+      files.push_back(word);
+      continue;
+    }
+    if (word == "--mcu" || word == "--budget") {
+      std::optional<std::string> value = words.Value();
+      if (!value) return refuse(word + " needs a value");
+      if (word == "--mcu") {
+        options.mcu = *value;
+      } else if (std::string problem = CheckWholeNumber(word, *value, 1, kMaxBudget); !problem.empty()) {
+        return refuse(problem);
       } else {
-        try {
-          options.budget = std::stoull(value);
-        } catch (const std::exception&) {
-          std::cerr << "bad cycle budget " << value << "\n" << usage;
-          return 2;
-        }
+        options.budget = *ReadWholeNumber(*value, 1, kMaxBudget);
       }
-    } else if (arg == "--lower") {
+      continue;
+    }
+    if (word == "--lower") {
       lowerOnly = true;
-    } else if (arg == "-h" || arg == "--help") {
+    } else if (word == "-h" || word == "--help") {
       std::cout << usage;
       return 0;
-    } else if (!arg.empty() && arg[0] == '-') {
-      std::cerr << "unknown option " << arg << "\n" << usage;
-      return 2;
     } else {
-      files.push_back(arg);
+      return refuse("unknown option \"" + word + "\"");
     }
+    if (words.HasInlineValue()) return refuse(word + " takes no value");
   }
   if (lowerOnly && files.size() == 1) return LowerFile(files[0], options);
-  if (lowerOnly || files.size() != 2) {
-    std::cerr << usage;
-    return 2;
-  }
+  if (lowerOnly) return refuse("--lower takes one PROGRAM, not " + std::to_string(files.size()));
+  if (files.size() != 2) return refuse("two files are needed, ORIGINAL and OPTIMISED, not " + std::to_string(files.size()));
   VerifyResult r = VerifyProgramFiles(files[0], files[1], options);
   const char* verdict = r.verdict == Verdict::Same ? "same" : r.verdict == Verdict::Different ? "different" : "could not check";
   (r.verdict == Verdict::CouldNotCheck ? std::cerr : std::cout) << verdict << ": " << r.message << "\n";

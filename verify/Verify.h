@@ -7,6 +7,9 @@
 
 namespace korvid::verify {
 
+// Cycle budgets beyond this would run for hours.
+inline constexpr std::uint64_t kMaxBudget = 1'000'000'000'000;
+
 struct VerifyOptions {
   std::string mcu = "atmega2560";
   std::uint64_t budget = 20'000'000;  // cycles

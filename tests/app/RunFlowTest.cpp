@@ -52,7 +52,7 @@ class RunFlowTest : public ::testing::Test {
 };
 
 TEST_F(RunFlowTest, EveryModeSwitchWritesTheProgramAndKeepsTheInputAsDsm) {
-  for (const char* mode : {"-h", "-H", "-fh", "-FH", "-sh", "-Sh", "-f", "-s", "", "-x"}) {
+  for (const char* mode : {"-h", "-H", "-fh", "-FH", "-sh", "-Sh", "-f", "-s", ""}) {
     Write("prog.asm", kProgram);
     fs::remove(dir / "prog.DSM");
     EXPECT_EQ(Run(std::string("prog.asm ") + mode), 0) << mode << errors;

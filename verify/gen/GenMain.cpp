@@ -1,34 +1,56 @@
 // korvid-gen SEED [--blocks N] [--lines N]: writes a random program in the compiler's dialect.
+#include <cstdint>
 #include <iostream>
 #include <string>
 
+#include "app/Arguments.h"
 #include "verify/gen/Generator.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: korvid-gen SEED [--blocks N] [--lines N]\n"
+    "Writes to standard output a random program in the compiler's dialect; the same\n"
+    "SEED (a whole number) always gives the same program.\n"
+    "  --blocks N   idioms in the main routine, 1 to 100000 (default 24)\n"
+    "  --lines N    more idioms until the program has at least N lines, 0 to 10000000\n"
+    "Exit status: 0 written, 2 a command line not understood.\n";
+
+constexpr std::uint64_t kMaxBlocks = 100'000;
+constexpr std::uint64_t kMaxLines = 10'000'000;
+
+int Refuse(const std::string& problem) {
+  std::cerr << "korvid-gen: " << problem << " (try korvid-gen --help)\n";
+  return 2;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   korvid::verify::gen::GenOptions options;
   std::string seed;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--blocks" && i + 1 < argc) {
-      options.blocks = std::stoi(argv[++i]);
-    } else if (arg == "--lines" && i + 1 < argc) {
-      options.lines = std::stoi(argv[++i]);
-    } else if (!arg.empty() && arg[0] != '-' && seed.empty()) {
-      seed = arg;
+  korvid::TArgumentReader words(argc, argv);
+  while (words.Next()) {
+    const std::string& word = words.Word();
+    if (!words.IsOption()) {
+      if (!seed.empty()) return Refuse("one SEED at a time: \"" + seed + "\" and \"" + word + "\"");
+      seed = word;
+    } else if (word == "--blocks" || word == "--lines") {
+      const bool blocks = word == "--blocks";
+      const std::uint64_t min = blocks ? 1 : 0, max = blocks ? kMaxBlocks : kMaxLines;
+      std::string value = words.Value().value_or("");
+      if (std::string problem = korvid::CheckWholeNumber(word, value, min, max); !problem.empty()) return Refuse(problem);
+      (blocks ? options.blocks : options.lines) = static_cast<int>(*korvid::ReadWholeNumber(value, min, max));
+    } else if (word == "--help" || word == "-h") {
+      std::cout << kUsage;
+      return 0;
     } else {
-      std::cerr << "usage: korvid-gen SEED [--blocks N] [--lines N]\n";
-      return 2;
+      return Refuse("unknown option \"" + word + "\"");
     }
   }
-  if (seed.empty()) {
-    std::cerr << "usage: korvid-gen SEED [--blocks N] [--lines N]\n";
-    return 2;
-  }
-  try {
-    std::cout << korvid::verify::gen::GenerateProgram(std::stoull(seed), options);
-  } catch (const std::exception&) {
-    std::cerr << "bad seed " << seed << "\n";
-    return 2;
-  }
+  if (seed.empty()) return Refuse("SEED is missing");
+  if (std::string problem = korvid::CheckWholeNumber("SEED", seed, 0, UINT64_MAX); !problem.empty())
+    return Refuse(problem);
+  std::cout << korvid::verify::gen::GenerateProgram(*korvid::ReadWholeNumber(seed, 0, UINT64_MAX), options);
   return 0;
 }
