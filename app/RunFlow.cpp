@@ -176,22 +176,23 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
   // An aborted run leaves the program, and so the companion file that
   // describes it, as they were; the reports are written either way.
   std::vector<TOutput> outputs;
+  std::string optimised;
   if (!lines.Aborted) {
-    std::string optimised = lines.SaveToText();
+    optimised = lines.SaveToText();
     std::string message;
     if (options.Check && !options.Check(original, optimised, message)) {
       Fail("the optimised program was not written: " + message);
       return kExitAborted;
     }
-    outputs.push_back({outputName + " (optimised)", [&outputName, optimised] {
+    outputs.push_back({outputName + " (optimised)", [&] {
                          WriteFileAtomically(outputName, optimised);
                          NoteProgramReplaced();
                          return true;
                        }});
     if (lines.Functions.CompanionModified)
-      outputs.push_back({lines.Functions.CompanionFileName, [&lines] { return lines.Functions.SaveCompanionFile(); }});
+      outputs.push_back({lines.Functions.CompanionFileName, [&] { return lines.Functions.SaveCompanionFile(); }});
     if (session.Attached())
-      outputs.push_back({"the special debug files", [&, optimised] {
+      outputs.push_back({"the special debug files", [&] {
                            session.Keep(lines, asmName, original, optimised);
                            return true;
                          }});

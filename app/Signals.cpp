@@ -34,7 +34,9 @@ void Say(const char* text) {
     static const char clear[] = "\r\033[K";
     (void)!write(STDERR_FILENO, clear, sizeof clear - 1);
   }
-  (void)!write(STDERR_FILENO, text, std::strlen(text));
+  std::size_t length = 0;
+  while (text[length] != '\0') ++length;
+  (void)!write(STDERR_FILENO, text, length);
 }
 
 void RemoveRegistered() {
