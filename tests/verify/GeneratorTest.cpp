@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <set>
 
 #include "source/LineList.h"
 #include "tests/verify/LinePattern.h"
@@ -89,6 +91,44 @@ const std::vector<Shape>& Shapes() {
       {"store through a displaced Z beside a stored byte", "        STD     Z+*,R17\n"},
       {"pointer moved by ADIW or SBIW, then a load", "IW    R*,*\n        LD      R17,"},
       {"pointer copied by MOVW, then an access", "        MOVW    R*,R*\n        *      *R17"},
+      // Programs that start themselves: vector rows, marked or not, then start-up code.
+      {"marked vector table", ".VECTTAB\n        *JMP*start\n"},
+      {"unmarked vector table", ".pas\n\n        *JMP*start\n"},
+      {"RJMP row padded to four bytes", "        RJMP    isr*\n        NOP\n"},
+      {"row of an unused interrupt", "        RETI\n        NOP\n"},
+      {"start-up code hands R24/R25 to main and stores its result",
+       "        LDI     R24,*\n        LDI     R25,*\n        CALL    main\n        STS     result,R16\n"},
+      {"end of an own start", "halt:\n        CLI\n        SLEEP\n"},
+      {"main uses the registers the start-up code handed it", "R16,R24\n        STS     b*,R16\n        STS     w*+1,R25\n"},
+      // Interrupt routines that run, with the program's vector table and with the harness's.
+      {"interrupt routine saves SREG", ".RETURNS -1\nisr*:\n.LINE *\n        PUSH    R16\n        IN      R16,SREG\n"},
+      {"interrupt routine restores SREG", "        OUT     SREG,R16\n        POP     R16\n        RETI\n"},
+      {"interrupt routines in the program's vector table", "        JMP     isr1\n"},
+      {"interrupt routines in the harness's vector table", ".pas\n\n.FUNC isr0\n"},
+      {"main enables INT0/INT1", "        OUT     EIMSK,R16\n        SEI\n"},
+      {"compare, SBI trigger, branch", "        CPI     R1*,*\n        SBI     PORTD,*\n        BR"},
+      {"compare, OUT trigger, branch", "        CPI     R1*,*\n        OUT     PORTD,R16\n        BR"},
+      {"trigger by STS to PORTD's data address", "        STS     02Bh,R16\n"},
+      {"SREG read after a trigger", "PORTD*\n        IN      R21,SREG\n"},
+      {"interrupt count read around a trigger", "        LDS     R21,ticks\n        SUB     R21,R20\n"},
+      // Labels without a colon where two paths meet.
+      {"label without colon at a join", "        BR*hand.*\n        LDI     R17,*\nhand.*  "},
+      {"load at a join without colon, as the fall-through's", "        STS     b*,R17\nhand.*  LDI     R17,"},
+      {"label without colon at a loop head", "\nhand.*  ADD     R17,R16\n        DEC     R22\n        BRNE    hand."},
+      // What a call leaves to its caller.
+      {"branch on the flags a routine returns", "        RCALL   cmp*\n        BR"},
+      {"routine returning a compare", "        CPI     R16,*\n        RET\n.ENDFUNC"},
+      {"routine returning the carry", "        SEC\n        RET\n.ENDFUNC"},
+      {"address of R23 in Z for a call", "        LDI     R30,rvar AND 0FFh\n        LDI     R31,rvar SHRB 8\n        RCALL   "},
+      {"address of R5 in Z for a call", "        MOV     R5,R16\n        LDI     R30,rlow AND 0FFh\n"},
+      {"register variable reloaded after the call", "        RCALL   ptrwrite\n        LDI     R23,"},
+      {"register variable compared after the call", "        RCALL   ptrwrite\n        LDI     R17,*\n        CP*R*"},
+      // Transfers across a data block beyond RCALL/RJMP reach, and near ones.
+      {"data block", "fartab:\n        .BYTE   "},
+      {"CALL across the data block", "        CALL    far0\n"},
+      {"tail JMP across the data block", "        JMP     far0\n.ENDFUNC"},
+      {"near JMP under a skip", "        SBR*    R16,*\n        JMP     near."},
+      {"near CALL", "        CALL    proc"},
   };
   return shapes;
 }
@@ -132,6 +172,96 @@ TEST(Generator, FarBranchesStayJustWithinReach) {
     }
   }
   EXPECT_GT(branches, 5);
+}
+
+// Byte addresses of a program's lines as the optimiser sizes them, and its labels.
+struct Layout {
+  std::vector<std::string> text;
+  std::vector<int> address;  // at the start of each line, one more at the end
+  std::map<std::string, int> labels;
+};
+
+Layout LayOut(const std::string& program) {
+  Layout layout;
+  TLineList lines;
+  lines.LoadFromText(program);
+  layout.text = SplitLines(program);
+  layout.address.assign(layout.text.size() + 1, 0);
+  for (size_t i = 0; i < layout.text.size(); ++i) {
+    layout.address[i + 1] = layout.address[i] + lines.Line(static_cast<int>(i))->Size;
+    DialectLine l = ParseDialectLine(layout.text[i]);
+    if (!l.label.empty() && l.word != ".EQU") layout.labels[l.label] = layout.address[i];
+  }
+  return layout;
+}
+
+// Relative transfers must reach, or the program does not assemble; the ones to a far
+// routine must not, so that shortening them without a reach check fails; vector rows
+// must stay four bytes apart.
+TEST(Generator, TransfersReachAsIntendedAndVectorRowsStayApart) {
+  int farTransfers = 0, tables = 0;
+  for (std::uint64_t seed = 1; seed <= 100; ++seed) {
+    const Layout layout = LayOut(gen::GenerateProgram(seed));
+    const bool far = layout.labels.count("far0") > 0;
+    for (size_t i = 0; i < layout.text.size(); ++i) {
+      DialectLine l = ParseDialectLine(layout.text[i]);
+      if (!l.IsInstruction() || !layout.labels.count(l.operands)) continue;
+      const int words = (layout.labels.at(l.operands) - layout.address[i + 1]) / 2;
+      const std::string where = "seed " + std::to_string(seed) + ": " + layout.text[i];
+      if (l.word == "RJMP" || l.word == "RCALL") {
+        EXPECT_TRUE(words >= -2048 && words <= 2047) << where;
+      }
+      if ((l.word == "JMP" || l.word == "CALL") && (l.operands == "far0" || (far && l.operands == "main"))) {
+        EXPECT_FALSE(words >= -2048 && words <= 2047) << where << " reaches " << words;
+        ++farTransfers;
+      }
+    }
+    if (!layout.labels.count("start")) continue;
+    ++tables;
+    EXPECT_EQ(layout.labels.at("start"), 12) << "seed " << seed;
+    for (size_t i = 0; i < layout.text.size() && layout.address[i] < 12; ++i) {
+      DialectLine l = ParseDialectLine(layout.text[i]);
+      if (l.word == "JMP" || l.word == "RETI" || (l.word == "RJMP" && l.operands != "halt")) {
+        EXPECT_EQ(layout.address[i] % 4, 0) << "seed " << seed << ": " << layout.text[i];
+      }
+    }
+  }
+  EXPECT_GT(farTransfers, 20);
+  EXPECT_GT(tables, 10);
+}
+
+// Interrupt routines run wherever main writes PORTD: one that changes a register or SREG
+// for main would make a correct optimisation look like a fault.
+TEST(Generator, InterruptRoutinesRestoreWhatTheyChange) {
+  static const std::set<std::string> keep = {"PUSH", "POP", "STS", "OUT", "CPI", "CP", "TST", "RETI"};
+  int routines = 0;
+  for (std::uint64_t seed = 1; seed <= 100; ++seed) {
+    const std::vector<std::string> text = SplitLines(gen::GenerateProgram(seed));
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != ".RETURNS -1") continue;
+      ++routines;
+      std::vector<std::string> pushed, popped;
+      std::vector<DialectLine> body;
+      for (size_t k = i + 1; k < text.size() && text[k] != ".ENDFUNC"; ++k) {
+        DialectLine l = ParseDialectLine(text[k]);
+        if (!l.IsInstruction()) continue;
+        body.push_back(l);
+        if (l.word == "PUSH") pushed.push_back(l.operands);
+        if (l.word == "POP") popped.insert(popped.begin(), l.operands);
+        const std::string dest = SplitCommas(l.operands).empty() ? "" : SplitCommas(l.operands)[0];
+        if (!keep.count(l.word) && dest.starts_with("R")) {
+          EXPECT_TRUE(std::find(pushed.begin(), pushed.end(), dest) != pushed.end())
+              << "seed " << seed << ": " << text[k];
+        }
+      }
+      EXPECT_EQ(pushed, popped) << "seed " << seed;
+      ASSERT_GE(body.size(), 6u);
+      EXPECT_EQ(body[1].word + " " + body[1].operands, "IN R16,SREG") << "seed " << seed;
+      EXPECT_EQ(body[body.size() - 3].word + " " + body[body.size() - 3].operands, "OUT SREG,R16") << "seed " << seed;
+      EXPECT_EQ(body.back().word, "RETI") << "seed " << seed;
+    }
+  }
+  EXPECT_GT(routines, 20);
 }
 
 }  // namespace

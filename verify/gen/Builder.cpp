@@ -25,7 +25,7 @@ void Builder::Observe() {
 
 void Builder::Op(const std::string& mnemonic, const std::string& operands) {
   if (mnemonic == "STS") stored.push_back(operands.substr(0, operands.find(',')));
-  if (mnemonic == "RCALL") {
+  if (mnemonic == "RCALL" || mnemonic == "CALL") {
     called.push_back(operands);
     const auto& stores = routineStores[operands];
     stored.insert(stored.end(), stores.begin(), stores.end());

@@ -43,11 +43,22 @@ class Builder {
   std::vector<std::string> slotWriters;     // change the caller's frame slot Y+2
   std::vector<std::string> paramWriters;    // write the byte whose address is their Y-stack parameter
   std::vector<std::string> pureRoutines;    // store nothing: R17 from R18, result in R17
+  std::vector<std::string> farRoutines;     // across the data block from main: CALL only
+  std::vector<std::string> farTails;        // near main, end in a JMP to a far routine
+  struct FlagRoutine { std::string name; std::vector<std::string> branches; };
+  std::vector<FlagRoutine> flagRoutines;    // leave flags for the caller: the branches that read them
   int sourceLine = 1;
   int mainLocals = 4;                       // bytes of main's frame: Y+0 .. Y+3
 
+  // What kind of program: own vector table and start-up code before the routines, how
+  // many interrupt routines (INT0, INT1), and a data block that puts routines out of reach.
+  bool ownStart = false;
+  int interrupts = 0;
+  bool far = false;
+  int triggered = 0;                        // bit k: main raised INTk
+
   std::vector<std::string> stored;           // STS targets since the last Observe()
-  std::vector<std::string> called;           // RCALL targets so far
+  std::vector<std::string> called;           // RCALL and CALL targets so far
   std::map<std::string, std::vector<std::string>> routineStores;  // what each helper stores
 
   void Line(const std::string& text) { lines.push_back(text); }

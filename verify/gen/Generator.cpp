@@ -15,10 +15,13 @@ const std::vector<Idiom>& Idioms() {
       {"slot writer", 3, SlotWriterCall}, {"io", 3, IoAccess},        {"skips", 5, Skips},
       {"flags", 4, FlagsAfterKill},   {"sleep", 1, SleepWait},        {"flag ops", 2, FlagOps},
       {"far flags", 2, FarFlagBranch}, {"jump table", 2, JumpTable},  {"dead rows", 1, UnreachableRows},
-      {"ptr reload", 3, PointerReload}, {"dup loads", 2, DuplicateLoads}, {"labelled", 1, LabelledInstructions},
+      {"ptr reload", 3, PointerReload}, {"dup loads", 2, DuplicateLoads}, {"labelled", 3, LabelledInstructions},
       {"two entries", 1, LoopTwoEntries}, {"loop dead load", 1, DeadLoadBeforeLoop},
       {"redundant clr", 1, RedundantClear}, {"jump next", 1, JumpToNext}, {"save match", 2, SaveMatch},
-      {"ptr beside", 5, PointerBesideVariable},
+      {"ptr beside", 5, PointerBesideVariable}, {"flags after call", 2, FlagsAfterCall},
+      {"register via pointer", 2, RegisterThroughPointer},
+      {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},
+      {"interrupt", 4, InterruptTrigger, [](const Builder& b) { return b.interrupts > 0; }},
   };
   return idioms;
 }
@@ -44,6 +47,10 @@ void Header(Builder& b, std::uint64_t seed) {
   Declare(b, "PORTC", 0x08, "var pdata byte volatile");
   Declare(b, "PORTD", 0x0B, "var pdata byte volatile");
   Declare(b, "GPIOR0", 0x1E, "var pdata byte volatile");
+  Declare(b, "EIFR", 0x1C, "var pdata byte volatile");
+  Declare(b, "EIMSK", 0x1D, "var pdata byte volatile");
+  Declare(b, "rvar", 0x17, "var data byte");  // register variables: R23 and R5
+  Declare(b, "rlow", 0x05, "var data byte");
   unsigned a = 0x200;
   for (int i = 0; i < 8; ++i, ++a) {
     b.bytes.push_back({"b" + std::to_string(i), a, 1});
@@ -63,9 +70,12 @@ void Header(Builder& b, std::uint64_t seed) {
   Declare(b, "cell", 0x222, "var idata word");  // a second name for buf+2 and buf+3
   Declare(b, "ready", 0x230, "var idata byte");
   Declare(b, "upper", 0x320, "var idata byte");  // buf + 100h: buf with another high byte
+  Declare(b, "result", 0x234, "var idata word");  // what main returns to the program's own start
   b.Line(".OPTI VOLATILE");
   Declare(b, "vol", 0x231, "var idata byte volatile");
+  Declare(b, "ticks", 0x232, "var idata byte volatile");  // shared with the interrupt routines
   b.Line(".OPTI VOLATILE_DFT");
+  Declare(b, "shared", 0x233, "var idata byte volatile");
   b.Line(".FILE gen" + std::to_string(seed) + ".pas");
 }
 
@@ -86,12 +96,20 @@ void Main(Builder& b, const GenOptions& options) {
         b.Op("LDI", "R16," + b.Imm());
         b.Op("STS", v.name + (i ? "+" + std::to_string(i) : "") + ",R16");
       }
+  MainArguments(b);
+  EnableInterrupts(b);
   b.Observe();
+  std::vector<const Idiom*> fitting;
   int total = 0;
-  for (const Idiom& idiom : Idioms()) total += idiom.weight;
+  for (const Idiom& idiom : Idioms())
+    if (!idiom.fits || idiom.fits(b)) {
+      fitting.push_back(&idiom);
+      total += idiom.weight;
+    }
   for (int i = 0; i < options.blocks || static_cast<int>(b.lines.size()) < options.lines; ++i) {
     int pick = b.rng.Below(total);
-    for (const Idiom& idiom : Idioms()) {
+    for (const Idiom* fit : fitting) {
+      const Idiom& idiom = *fit;
       if ((pick -= idiom.weight) >= 0) continue;
       b.Marker();
       if (b.rng.Chance(8)) b.Directive();
@@ -126,7 +144,17 @@ void Main(Builder& b, const GenOptions& options) {
 
 std::string GenerateProgram(std::uint64_t seed, const GenOptions& options) {
   Builder b(seed);
+  // Of 200 seeds about 60 start themselves, 50 of those and 40 others have interrupt
+  // routines, 30 have the data block: each kind in every soak run.
+  b.ownStart = b.rng.Chance(30);
+  const int interrupts = b.rng.Below(100);
+  if (b.ownStart) b.interrupts = interrupts < 15 ? 0 : interrupts < 40 ? 1 : 2;
+  else b.interrupts = interrupts < 70 ? 0 : 1 + interrupts % 2;
+  b.far = b.rng.Chance(15);
   Header(b, seed);
+  if (b.ownStart) EmitStart(b);
+  if (b.far) EmitFarRoutines(b);  // the data block between these and main
+  EmitInterruptRoutines(b);
   EmitRoutines(b);
   Main(b, options);
   std::string text;

@@ -14,13 +14,17 @@ struct Idiom {
   const char* name;
   int weight;
   std::function<void(Builder&)> emit;
+  bool (*fits)(const Builder&) = nullptr;  // null: fits every program
 };
 
 const std::vector<Idiom>& Idioms();
 // Helper routines the idioms call; emitted before main.
 void EmitRoutines(Builder& b);
+// ".FUNC", ".RETURNS", the entry label; then ".ENDFUNC" after `ret` (none when empty).
+void BeginRoutine(Builder& b, const std::string& name, int returns);
+void EndRoutine(Builder& b, const std::string& name, const std::string& ret = "RET");
 
-// Fragments of Idioms.cpp, IdiomsFlow.cpp, IdiomsFlags.cpp and IdiomsNearMiss.cpp.
+// Fragments of Idioms.cpp, IdiomsFlow.cpp, IdiomsFlags.cpp, IdiomsNearMiss.cpp and IdiomsJoins.cpp.
 void Arith8(Builder& b);
 void Arith16(Builder& b);
 void Arith32(Builder& b);
@@ -53,5 +57,24 @@ void DeadLoadBeforeLoop(Builder& b);
 void PointerBesideVariable(Builder& b);
 // Calls every helper routine that no idiom called, so that none is dead code.
 void CallRemaining(Builder& b);
+
+// IdiomsCalls.cpp: flags and register variables a call leaves to its caller.
+void FlagRoutine(Builder& b, const std::string& name);
+void CallFlagRoutine(Builder& b, const Builder::FlagRoutine& f);
+void FlagsAfterCall(Builder& b);
+void RegisterThroughPointer(Builder& b);
+
+// IdiomsStart.cpp: vector table and start-up code; routines out of RCALL reach.
+void EmitStart(Builder& b);
+void MainArguments(Builder& b);  // main's use of what the start-up code hands it
+void EmitFarRoutines(Builder& b);
+void FarTail(Builder& b, const std::string& name);
+void FarCall(Builder& b);
+
+// IdiomsInterrupts.cpp: interrupt routines, their enabling and raising.
+void EmitInterruptRoutines(Builder& b);
+void EnableInterrupts(Builder& b);
+void InterruptTrigger(Builder& b);
+void RaiseRemaining(Builder& b);  // raises every interrupt no idiom raised
 
 }  // namespace korvid::verify::gen

@@ -299,38 +299,6 @@ void DuplicateLoads(Builder& b) {
   b.Op("STS", b.AnyByte().name + ",R17");
 }
 
-void LabelledInstructions(Builder& b) {
-  // Hand-written assembly puts labels on instruction lines.
-  std::string a = b.NewLabel("hand"), c = b.NewLabel("hand");
-  b.Op("LDS", "R16," + b.AnyByte().name);
-  b.Op("CPI", "R16,80h");
-  b.Op("BRLO", a);
-  b.Line(c + "  LDI     R16,7");
-  const Variable& v = b.AnyByte();
-  b.Line(a + ": STS     " + v.name + ",R16");
-  b.stored.push_back(v.name);
-}
-
-void LoopTwoEntries(Builder& b) {
-  // A loop head reached by falling into it and by a jump from another arm.
-  std::string head = b.NewLabel("head"), other = b.NewLabel("other"), out = b.NewLabel("out");
-  b.Op("LDS", "R16," + b.AnyByte().name);
-  b.Op("LDI", "R22,3");
-  b.Op("SBRC", "R16,0");
-  b.Op("RJMP", other);
-  b.Op("LDI", "R17,1");
-  b.Label(head);
-  b.Op("ADD", "R17,R16");
-  b.Op("DEC", "R22");
-  b.Op("BRNE", head);
-  b.Op("RJMP", out);
-  b.Label(other);
-  b.Op("LDI", "R17,2");
-  b.Op("RJMP", head);
-  b.Label(out);
-  b.Op("STS", b.AnyByte().name + ",R17");
-}
-
 void CallRemaining(Builder& b) {
   auto uncalled = [&b](const std::string& name) {
     return std::find(b.called.begin(), b.called.end(), name) == b.called.end();
@@ -362,6 +330,13 @@ void CallRemaining(Builder& b) {
     b.Op("LDD", "R16,Y+2");
     b.Op("STS", b.AnyByte().name + ",R16");
   }
+  for (const auto& f : b.flagRoutines)
+    if (uncalled(f.name)) CallFlagRoutine(b, f);
+  for (const std::string& t : b.farTails)
+    if (uncalled(t)) b.Op("RCALL", t);
+  for (const std::string& f : b.farRoutines)
+    if (uncalled(f)) b.Op("CALL", f);
+  RaiseRemaining(b);
 }
 
 }  // namespace korvid::verify::gen

@@ -74,7 +74,8 @@ void PointerBesideVariable(Builder& b) {
   // store go.
   const int base = b.rng.Range(2, 11);
   const std::string target = "buf+" + std::to_string(base + b.rng.Range(-2, 3));
-  const bool z = b.rng.Chance(50);
+  const int form = b.rng.Below(7);
+  const bool z = form == 6 || b.rng.Chance(50);  // form 6 displaces: only Z can
   const std::string ptr = z ? "Z" : "X", lo = z ? "R30" : "R26", hi = z ? "R31" : "R27";
   const int value = b.rng.Below(256);
   b.Op("LDI", "R16," + std::to_string(value));
@@ -87,7 +88,7 @@ void PointerBesideVariable(Builder& b) {
   auto at = [&](const std::string& where) {
     b.Op(access, store ? where + ",R17" : "R17," + where);
   };
-  switch (b.rng.Below(7)) {
+  switch (form) {
     case 0: at(ptr); break;
     case 1: at(ptr + "+"); at(ptr); break;
     case 2: at("-" + ptr); break;
@@ -104,12 +105,8 @@ void PointerBesideVariable(Builder& b) {
       at(z ? "X" : "Z");
       break;
     default:
-      if (z) {
-        b.Op(store ? "STD" : "LDD", store ? "Z+" + std::to_string(b.rng.Range(1, 2)) + ",R17"
-                                          : "R17,Z+" + std::to_string(b.rng.Range(1, 2)));
-      } else {
-        at(ptr);
-      }
+      b.Op(store ? "STD" : "LDD", store ? "Z+" + std::to_string(b.rng.Range(1, 2)) + ",R17"
+                                        : "R17,Z+" + std::to_string(b.rng.Range(1, 2)));
       break;
   }
   // Send out every byte the pointer store may have written.

@@ -4,9 +4,8 @@
 #include "verify/gen/Idioms.h"
 
 namespace korvid::verify::gen {
-namespace {
 
-void Begin(Builder& b, const std::string& name, int returns) {
+void BeginRoutine(Builder& b, const std::string& name, int returns) {
   b.Line("");
   b.Line(".FUNC " + name);
   b.Line(".RETURNS " + std::to_string(returns));
@@ -15,17 +14,19 @@ void Begin(Builder& b, const std::string& name, int returns) {
   b.stored.clear();
 }
 
-void End(Builder& b, const std::string& name) {
-  b.Op("RET");
+void EndRoutine(Builder& b, const std::string& name, const std::string& ret) {
+  if (!ret.empty()) b.Op(ret);
   b.Line(".ENDFUNC");
   b.routineStores[name] = b.stored;  // callers observe these after each call
   b.stored.clear();
 }
 
+namespace {
+
 void FrameFunction(Builder& b, const std::string& name) {
   int params = b.rng.Range(1, 3), returns = b.rng.Range(1, 2);
   bool local = b.rng.Chance(40);
-  Begin(b, name, returns);
+  BeginRoutine(b, name, returns);
   int base = 0;
   if (local) {
     b.Op("SBIW", "R28,1");
@@ -54,12 +55,12 @@ void FrameFunction(Builder& b, const std::string& name) {
     b.Op("POP", "R16");
   }
   b.Op("ADIW", "R28," + std::to_string(params + base));  // release parameters and locals
-  End(b, name);
+  EndRoutine(b, name);
   b.functions.push_back({name, params, returns});
 }
 
 void Procedure(Builder& b, const std::string& name) {
-  Begin(b, name, 0);
+  BeginRoutine(b, name, 0);
   const Variable& v = b.AnyByte();
   b.Op("LDS", "R16," + b.AnyByte().name);
   switch (b.rng.Below(4)) {
@@ -75,7 +76,7 @@ void Procedure(Builder& b, const std::string& name) {
   b.Op("LDS", "R17," + v.name);
   b.Op("ADD", "R17,R16");
   b.Op("STS", v.name + ",R17");
-  End(b, name);
+  EndRoutine(b, name);
   b.procedures.push_back(name);
 }
 
@@ -89,35 +90,35 @@ void ChangeByte(Builder& b, const std::string& at) {
 }
 
 void PointerWriter(Builder& b, const std::string& name) {
-  Begin(b, name, 0);
+  BeginRoutine(b, name, 0);
   ChangeByte(b, "Z");
-  End(b, name);
+  EndRoutine(b, name);
   b.pointerWriters.push_back(name);
 }
 
 void SlotWriter(Builder& b, const std::string& name) {
-  Begin(b, name, 0);
+  BeginRoutine(b, name, 0);
   ChangeByte(b, "Y+2");  // the caller's frame slot: the return address is on the hardware stack
-  End(b, name);
+  EndRoutine(b, name);
   b.slotWriters.push_back(name);
 }
 
 void ParamWriter(Builder& b, const std::string& name) {
-  Begin(b, name, 0);
+  BeginRoutine(b, name, 0);
   b.Op("LDD", "R30,Y+0");  // the pointer parameter, low byte on top of the Y stack
   b.Op("LDD", "R31,Y+1");
   ChangeByte(b, "Z");
   b.Op("ADIW", "R28,2");
-  End(b, name);
+  EndRoutine(b, name);
   b.paramWriters.push_back(name);
 }
 
 void PureRoutine(Builder& b, const std::string& name) {
-  Begin(b, name, 1);
+  BeginRoutine(b, name, 1);
   b.Op("MOV", "R17,R18");
   b.Op("SWAP", "R17");
   b.Op("SUBI", "R17," + b.HexImm());
-  End(b, name);
+  EndRoutine(b, name);
   b.pureRoutines.push_back(name);
 }
 
@@ -131,6 +132,8 @@ void EmitRoutines(Builder& b) {
   SlotWriter(b, "slotwrite");
   ParamWriter(b, "paramwrite");
   PureRoutine(b, "pure");
+  for (int i = b.rng.Range(1, 2); i > 0; --i) FlagRoutine(b, "cmp" + std::to_string(b.flagRoutines.size()));
+  if (b.far) FarTail(b, "tailfar");
 }
 
 }  // namespace korvid::verify::gen
