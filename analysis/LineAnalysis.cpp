@@ -179,10 +179,14 @@ void AddReturnUsages(TLineList& lines, TLine& line, const TFunction* routine) {
   line.RetHasValue = returned.any();
 }
 
+// Where the walk stands towards the vector rows at the program's first address.
+enum class TVectorRows { BeforeFirstCode, InRows, Over };
+
 // What the walk over all lines remembers between lines.
 struct TWalkState {
   int PendingDollar = -1;
   bool InVectorTable = false;
+  TVectorRows VectorRows = TVectorRows::BeforeFirstCode;
   int MarkerIndex = 0;
   std::string SourceFile;
   std::string SourceLine;
@@ -239,6 +243,13 @@ void ActOnReturn(TLineList& lines, TLine& line, TWalkState& state, TFunctionTrac
 
 void ActOnLineType(TLineList& lines, int index, TWalkState& state, TFunctionTracker& routines) {
   TLine& line = *lines.Line(index);
+  // "$" names the next label, whether on a line of its own or before an instruction.
+  if (line.IsJoin() && state.PendingDollar >= 0) {
+    TLine& pending = *lines.Line(state.PendingDollar);
+    pending.Op1 = line.LabelName;
+    CountLabelRef(lines, pending, line.LabelName);
+    state.PendingDollar = -1;
+  }
   switch (line.LineType) {
     case lt::RET:
       ActOnReturn(lines, line, state, routines);
@@ -262,14 +273,6 @@ void ActOnLineType(TLineList& lines, int index, TWalkState& state, TFunctionTrac
     case lt::ICALL:
     case lt::EICALL:
       lines.IndirectFlags |= lines.EntryLineIndex != 0 ? 4 : 1;
-      break;
-    case lt::Label:
-      if (state.PendingDollar >= 0) {
-        TLine& pending = *lines.Line(state.PendingDollar);
-        pending.Op1 = line.LabelName;
-        CountLabelRef(lines, pending, line.LabelName);
-        state.PendingDollar = -1;
-      }
       break;
     case lt::ENTRYMAIN:
     case lt::ENTRYBOOT:
@@ -329,6 +332,27 @@ void ActOnLineType(TLineList& lines, int index, TWalkState& state, TFunctionTrac
   }
 }
 
+bool IsVectorRowType(TLineType t) { return t == lt::JMP || t == lt::RJMP || t == lt::RETI || t == lt::NOP; }
+
+// A program whose first instruction stands outside every routine begins with
+// its vector table, marked or not: the jumps from there up to the next label
+// or other line of code are rows of a fixed size that interrupts land on.
+bool IsUnmarkedVectorRow(const TLine& line, TWalkState& state) {
+  if (state.VectorRows == TVectorRows::Over) return false;
+  const bool rowsStarted = state.VectorRows == TVectorRows::InRows;
+  if (rowsStarted && (line.IsJoin() || line.LineType == lt::FUNC || line.Func != nullptr)) {
+    state.VectorRows = TVectorRows::Over;
+    return false;
+  }
+  if (line.Size == 0) return false;
+  if (!IsVectorRowType(line.LineType) || line.Func != nullptr || line.InMarkedRegion) {
+    state.VectorRows = TVectorRows::Over;
+    return false;
+  }
+  state.VectorRows = TVectorRows::InRows;
+  return true;
+}
+
 }  // namespace
 
 void AnalyseAll(TLineList& lines) {
@@ -354,7 +378,6 @@ void AnalyseAll(TLineList& lines) {
     TLine& line = *lines.Line(i);
     lines.ProgressIndex = i;
     line.LineIndex = i;
-    line.InMarkedRegion = state.InVectorTable;
     if (!line.LabelName.empty()) lines.Labels.Define(line.LabelName).LineIndex = i;
     line.SrcLineNo = state.SourceLine;
     line.SrcFile = state.SourceFile;
@@ -365,6 +388,9 @@ void AnalyseAll(TLineList& lines) {
     }
     routines.AfterLine(i);
     ActOnLineType(lines, i, state, routines);
+    // After the line's own effect: ".VECTTAB" stands inside its region, ".VECTTABE" after it.
+    line.InMarkedRegion = state.InVectorTable;
+    if (IsUnmarkedVectorRow(line, state)) line.InMarkedRegion = true;
     if (i % kProgressStride == 0) {
       lines.DisplayChanged = true;
       lines.ProcessMessages();

@@ -148,6 +148,11 @@ void TRegistersStates::InvalidatePointer(int p) {
   }
 }
 
+void EnterRegisterStates(const TLineList& lines, int index, TRegistersStates& states) {
+  const TLine* line = lines.Line(index);
+  if (line == nullptr || line->IsJoin()) states.ClearAll();
+}
+
 void UpdateRegisterStates(const TLineList& lines, int index, TRegistersStates& states) {
   const TLine* found = lines.Line(index);
   if (found == nullptr) {
@@ -155,7 +160,6 @@ void UpdateRegisterStates(const TLineList& lines, int index, TRegistersStates& s
     return;
   }
   const TLine& line = *found;
-  if (line.IsJoin()) states.ClearAll();
   if (line.Size == 0) return;
   if (line.UnknownEffect || (!IsInstructionType(line.LineType) && line.LineType != lt::Unknown)) {
     states.ClearAll();

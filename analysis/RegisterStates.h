@@ -44,6 +44,10 @@ struct TRegistersStates {
   void InvalidatePointer(int p);
 };
 
+// The records as line `index` finds them: where other paths join, nothing is
+// known, and that holds for the instruction on a labelled line too. Called
+// once per line, in order, before the walk examines the line.
+void EnterRegisterStates(const TLineList& lines, int index, TRegistersStates& states);
 // Applies line `index` to the records; called once per line, in order, after
 // the walk has examined the line.
 void UpdateRegisterStates(const TLineList& lines, int index, TRegistersStates& states);

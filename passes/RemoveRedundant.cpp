@@ -74,6 +74,7 @@ class TRedundantWalk {
 
   bool Run() {
     for (int i = 0; i < Lines.Count() && !Lines.Aborted; ++i) {
+      EnterRegisterStates(Lines, i, States);
       Step(i);
       UpdateRegisterStates(Lines, i, States);
     }
@@ -86,8 +87,6 @@ class TRedundantWalk {
     if (found == nullptr) return;
     const TLine& line = *found;
     const TLineType type = line.LineType;
-    if (type == lt::VECTTAB || type == lt::VECTTAB_B) InMarkedRegion = true;
-    if (type == lt::VECTTABE || type == lt::VECTTABE_B) InMarkedRegion = false;
     if (type == lt::ENTRY) PastEntry = true;
     // The rows after a label whose address is loaded are a jump table: every
     // row is entered by an indirect jump and keeps its size.
@@ -114,7 +113,7 @@ class TRedundantWalk {
       return;
     }
     // An instruction in a skip's shadow is skipped as a whole; it stays.
-    if (afterSkip || line.MaybeSkipped || PastEntry || InMarkedRegion || !Lines.MayChange(i)) return;
+    if (afterSkip || line.MaybeSkipped || PastEntry || line.InMarkedRegion || !Lines.MayChange(i)) return;
     if (type == lt::STS) {
       if (IsOverwrittenStore(i)) Remove(i);
       return;
@@ -124,7 +123,8 @@ class TRedundantWalk {
 
   void Transfer(int i, bool afterSkip) {
     const TLine& line = *Lines.Line(i);
-    const bool fixedLayout = InMarkedRegion || InJumpTable;
+    // Vector rows, marked or found at the program's start, keep their size and place.
+    const bool fixedLayout = line.InMarkedRegion || InJumpTable;
     if (!fixedLayout && !afterSkip && line.IsJump() && Lines.MayChange(i) && JumpsToNextInstruction(i)) {
       Remove(i);
       return;
@@ -290,7 +290,6 @@ class TRedundantWalk {
   const TRegFlagSet AddressTaken;
   TRegistersStates States;
   bool PastEntry = false;
-  bool InMarkedRegion = false;
   bool InJumpTable = false;
   bool PrevWasSkip = false;
   bool DeadCode = false;

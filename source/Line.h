@@ -77,8 +77,13 @@ struct TLine {
   bool IsSkip() const { return FlowKind & fkSkip; }
   bool IsTransfer() const { return FlowKind & (fkConditional | fkUnconditional | fkBlockMarker | fkCall); }
   bool IsParsed() const { return Parsed.load(std::memory_order_acquire); }
-  // A label line, or an instruction written after its label: other paths join here.
-  bool IsJoin() const { return IsLabelLine() || (!LabelName.empty() && IsInstructionType(LineType)); }
+  // An instruction written after its label on the same line; one the analysis
+  // does not know (SLEEP, BSET...) is code all the same.
+  bool IsLabelledCode() const {
+    return !LabelName.empty() && (IsInstructionType(LineType) || LineType == lt::Unknown);
+  }
+  // A label line or labelled code: other paths join here, before the line's own instruction.
+  bool IsJoin() const { return IsLabelLine() || IsLabelledCode(); }
   // The operand naming a transfer's target: BRBS and BRBC give the bit first.
   const std::string& TargetOperand() const { return LineType == lt::BRBS || LineType == lt::BRBC ? Op2 : Op1; }
 };

@@ -178,6 +178,8 @@ void TLineList::ReplaceLine(int index, std::string text, TLineType type, std::st
     const TLine& previous = *Line(index - 1);
     line.SrcFile = previous.SrcFile;
     line.SrcLineNo = previous.SrcLineNo;
+    // A line inserted into a vector table is part of its fixed layout.
+    line.InMarkedRegion = previous.InMarkedRegion;
     if (copyFunc) line.Func = previous.Func;
   }
   AnalyseLine(*this, index);
@@ -230,7 +232,7 @@ bool TLineList::RemoveLine(int index) {
     }
   }
   DisplayChanged = true;
-  if (!line.IsLabelLine() && !line.LabelName.empty() && IsInstructionType(line.LineType)) {
+  if (line.IsLabelledCode()) {
     // An instruction written after its label: the label goes on marking the
     // same place, so only the instruction disappears.
     SetLabelLine(index, std::string(line.LabelName));

@@ -90,6 +90,39 @@ TEST(LineAnalysisTest, TheLineAfterASkipMayBeSkippedWhateverStandsBetween) {
   EXPECT_TRUE(lines.Line(5)->MaybeSkipped);
 }
 
+// Lines ending in ";r" are vector rows or inside a marked table; no other line is.
+TEST(LineAnalysisTest, RowsAtTheProgramStartAreAVectorTable) {
+  const char* const programs[] = {
+      "vectors:\n JMP start ;r\n.LINE 2\n RJMP bad ;r\n RETI ;r\n NOP ;r\n JMP isr ;r\nstart:\n JMP x\n",
+      "v0 JMP start ;r\n JMP isr ;r\nstart:\n NOP\n",
+      " JMP start ;r\nv1 JMP isr\n JMP other\n",
+      " JMP start ;r\n LDI R16,1\n JMP isr\n",
+      " JMP start ;r\n.FUNC f\n JMP g\n.ENDFUNC\n",
+      " JMP start ;r\n SLEEP\n JMP isr\n",
+      ".FUNC main\nmain:\n JMP a\n JMP b\n.ENDFUNC\n JMP c\n",
+      ".BYTE 1\n JMP a\n JMP b\n",
+      " LDI R16,1\n JMP a\n",
+      ".VECTTAB\n JMP start ;r\n JMP isr ;r\n.VECTTABE\n JMP c\n",
+  };
+  for (const char* program : programs) {
+    TLineList lines;
+    lines.LoadFromText(program);
+    for (int i = 0; i < lines.Count(); ++i) {
+      if (lines.Line(i)->Size == 0) continue;
+      const bool row = lines.Text(i).find(";r") != std::string::npos;
+      EXPECT_EQ(lines.Line(i)->InMarkedRegion, row) << program << "line " << i;
+    }
+  }
+}
+
+TEST(LineAnalysisTest, DollarNamesTheNextLabelEvenBeforeAnInstruction) {
+  TLineList lines;
+  lines.LoadFromText(".ENTRYMAIN $\nmain LDI R16,1\nlater:\n RET\n");
+  EXPECT_EQ(lines.Line(0)->Op1, "main");
+  EXPECT_EQ(lines.Labels.RefCountOf("main"), 1);
+  EXPECT_EQ(lines.Labels.RefCountOf("later"), 0);
+}
+
 TEST(LineAnalysisTest, HeaderValuesAreStampedAndOldCompilersRejected) {
   TLineList lines;
   lines.LoadFromText("OPTIMISERREV .EQU 0000h ; rev\nCOMPILERREV .EQU 190h\n_iDataStart .EQU 0160h\n");

@@ -36,7 +36,8 @@ void ExpectTargets(const std::string& body) {
 
 TEST(PointerTargets, StraightLineLoadsAndStepsAreFollowed) {
   ExpectTargets(
-      " LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n"
+      // A labelled line's own load counts from the label on.
+      "l LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n"
       " LD R16,Z+ ; @100\n"
       " LD R17,Z ; @101\n"
       " LDD R18,Z+3 ; @104\n"
@@ -53,6 +54,8 @@ TEST(PointerTargets, AnythingUnfollowedLeavesThePointerUnknown) {
   ExpectTargets(
       " LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n"
       "l:\n LD R16,Z ; @?\n"
+      " LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n"
+      "m LD R16,Z ; @?\n"
       " LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n"
       " SBRC R20,0\n LDI R30,u AND 0FFh\n LD R16,Z ; @?\n"
       " LDI R30,v AND 0FFh\n INC R30\n LD R16,Z ; @?\n"

@@ -11,7 +11,10 @@ namespace {
 TRegistersStates WalkTo(TLineList& lines, const std::string& text, int last) {
   lines.LoadFromText(text);
   TRegistersStates states;
-  for (int i = 0; i <= last; ++i) UpdateRegisterStates(lines, i, states);
+  for (int i = 0; i <= last; ++i) {
+    EnterRegisterStates(lines, i, states);
+    UpdateRegisterStates(lines, i, states);
+  }
   return states;
 }
 
@@ -28,6 +31,12 @@ TEST(RegisterStates, LoadsAreRecordedUntilAJoin) {
   s = WalkTo(lines, " LDI R16,5\nl: LDI R17,7\n", 1);
   EXPECT_FALSE(s.Regs[16].Valid);
   EXPECT_TRUE(s.Regs[17].Valid);
+  // The instruction after the label already finds nothing known.
+  lines.LoadFromText(" LDI R16,5\nl: LDI R16,5\n");
+  s = TRegistersStates{};
+  UpdateRegisterStates(lines, 0, s);
+  EnterRegisterStates(lines, 1, s);
+  EXPECT_FALSE(s.Regs[16].Valid);
   // A load that may be skipped leaves the register unknown.
   s = WalkTo(lines, " LDI R16,5\n SBRC R20,0\n LDI R16,7\n", 2);
   EXPECT_FALSE(s.Regs[16].Valid);

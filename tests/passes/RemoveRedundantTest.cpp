@@ -43,13 +43,17 @@ struct TCase {
   std::vector<std::string> Kept;
 };
 
-void ExpectCases(const std::vector<TCase>& cases) {
-  bool simulate = true;
+bool ToolchainPresent() {
   try {
     verify::RequireToolchain();
   } catch (const verify::MissingToolError&) {
-    simulate = false;
+    return false;
   }
+  return true;
+}
+
+void ExpectCases(const std::vector<TCase>& cases, bool simulated = true) {
+  const bool simulate = simulated && ToolchainPresent();
   for (const TCase& c : cases) {
     std::string after = Optimised(c.Program);
     for (const std::string& line : c.Gone) EXPECT_FALSE(Contains(after, line + "\n")) << c.Name << ": " << line;
@@ -236,6 +240,107 @@ TEST(RemoveRedundant, JmpBecomesRjmpUpToTheReachLimit) {
   ASSERT_LT(last, 2060);
   ExpectCases({{"at the limit", BackwardJump(last), {" JMP far"}, {" RJMP far"}},
                {"one word beyond", BackwardJump(last + 1), {" RJMP far"}, {" JMP far"}}});
+}
+
+// The branch reaches the line labelled L with R16 = 5, the fall-through path
+// with what `load` gives; `label` is written before the second `load`, whose
+// flags the TST sets again.
+std::string BranchMeetsLoad(const std::string& load, const std::string& label = "L ") {
+  return Program(" LDI R17,9\n STS w,R17\n LDI R16,5\n STS v,R16\n LDI R20,1\n CPI R20,1\n BREQ L\n" + load +
+                 "\n STS v,R16\n" + label + load + "\n STS u,R16\n TST R20\n");
+}
+
+TEST(RemoveRedundant, ALabelledInstructionIsAJoin) {
+  ExpectCases({
+      {"LDI after its label", BranchMeetsLoad(" LDI R16,7"), {}, {"L LDI R16,7"}},
+      {"LDI after its label and colon", BranchMeetsLoad(" LDI R16,7", "L:"), {}, {"L: LDI R16,7"}},
+      {"CLR", BranchMeetsLoad(" CLR R16"), {}, {"L CLR R16"}},
+      {"LDS", BranchMeetsLoad(" LDS R16,w"), {}, {"L LDS R16,w"}},
+      {"MOV", BranchMeetsLoad(" MOV R16,R17"), {}, {"L MOV R16,R17"}},
+      {"label on a line of its own", BranchMeetsLoad(" LDI R16,7", "L:\n"), {}, {"L:\n LDI R16,7"}},
+      // What the labelled line loads is known after it.
+      {"reload after the labelled line",
+       Program(" LDI R20,1\n CPI R20,1\n BREQ L\n LDI R16,5\nL LDI R16,7\n STS v,R16\n LDI R16,7\n STS u,R16\n"),
+       {" STS v,R16\n LDI R16,7"},
+       {"L LDI R16,7"}},
+      // Nothing shows that no other path enters at an unreferenced label: it stays a join.
+      {"unreferenced label", Program(" LDI R16,7\n STS v,R16\nL LDI R16,7\n STS u,R16\n"), {}, {"L LDI R16,7"}},
+      {"labelled code after a jump",
+       Program(" RJMP a\n INC R17\nL INC R16\n STS v,R16\n RJMP b\na:\n LDI R16,1\n RJMP L\nb:\n"),
+       {" INC R17"},
+       {"L INC R16", " STS v,R16"}},
+      {"labelled code the analysis does not know, after a jump",
+       Program(" RJMP a\nL: CLN\n INC R16\n RJMP b\na:\n LDI R16,1\n RJMP L\nb:\n"),
+       {},
+       {"L: CLN", " INC R16"}},
+      {"a loop entered at a labelled line",
+       Program(" RJMP a\nisle:\n INC R16\nback DEC R17\n BRNE isle\n RJMP b\na:\n LDI R17,3\n RJMP back\nb:\n"),
+       {},
+       {"isle:", " INC R16", "back DEC R17"}},
+      {"jump to a labelled next instruction", Program(" JMP n\nn STS v,R16\n"), {" JMP n"}, {"n STS v,R16"}},
+      {"overwriting store on a labelled line",
+       Program(" LDI R16,1\n LDI R18,2\n STS v,R16\nm STS v,R18\n"),
+       {},
+       {" STS v,R16"}},
+  });
+}
+
+// A program that starts itself at its first address, with `routines` after its start-up code.
+std::string OwnStart(const std::string& code, const std::string& routines = "") {
+  return std::string(testing::kHeader) + code + routines + ".ENTRY\n.END\n";
+}
+
+const std::string kIsr0 =
+    ".FUNC isr0\n.RETURNS -1\nisr0:\n PUSH R16\n IN R16,3Fh\n PUSH R16\n LDS R16,u\n INC R16\n STS u,R16\n"
+    " POP R16\n OUT 3Fh,R16\n POP R16\n RETI\n.ENDFUNC\n";
+
+// Stack and frame pointer set, INT0 enabled and raised once, what its routine counted copied to v.
+const std::string kStartUp =
+    "start:\n LDI R16,21h\n OUT 3Eh,R16\n LDI R16,0FFh\n OUT 3Dh,R16\n LDI R28,0FFh\n LDI R29,20h\n"
+    " CLR R16\n STS u,R16\n LDI R16,1\n OUT 1Dh,R16\n SEI\n SBI 0Bh,0\n NOP\n LDS R17,u\n STS v,R17\n"
+    " CLI\n SLEEP\n";
+
+// Phase 1 alone; the simulation of such programs is the test after this one.
+TEST(RemoveRedundant, VectorRowsAtTheFirstAddressKeepTheirPlaceAndSize) {
+  const std::string deadInStart = "start:\n RJMP over\n INC R20\nover:\n CLI\n SLEEP\n";
+  ExpectCases(
+      {
+          {"unmarked rows", OwnStart(" JMP start\n JMP isr0\n JMP isr0\n" + deadInStart, kIsr0),
+           {" INC R20"},
+           {" JMP start\n JMP isr0\n JMP isr0"}},
+          {"a label before the first row", OwnStart("vectors:\n JMP start\n JMP isr0\n" + deadInStart, kIsr0),
+           {" INC R20"},
+           {"vectors:\n JMP start\n JMP isr0"}},
+          {"one-word rows", OwnStart(" RJMP start\n RETI\n NOP\n.LINE 3\n RJMP isr0\n" + deadInStart, kIsr0),
+           {},
+           {" RJMP start\n RETI\n NOP\n.LINE 3\n RJMP isr0"}},
+          {"a row jumping to the next instruction", OwnStart(" JMP start\n" + deadInStart), {}, {" JMP start"}},
+          {"rows end at a labelled line",
+           OwnStart(" JMP start\nrow1 JMP isr0\n JMP isr0\n" + deadInStart, kIsr0),
+           {" JMP isr0"},
+           {" JMP start", "row1 RJMP isr0"}},
+          {"rows end at another instruction",
+           OwnStart(" JMP start\n JMP isr0\n LDI R20,1\n JMP isr0\n INC R20\n" + deadInStart, kIsr0),
+           {" LDI R20,1\n JMP isr0", " INC R20"},
+           {" JMP start\n JMP isr0"}},
+      },
+      false);
+}
+
+// Simulation only: needs the check to run a program from its own first address
+// and to raise INT0 when the program sets PORTD bit 0 with EIMSK enabling it.
+TEST(RemoveRedundantSimulation, AnUnmarkedVectorTableStillTakesTheInterrupt) {
+  if (!ToolchainPresent()) GTEST_SKIP() << "no AVR toolchain";
+  const std::string program = OwnStart(" JMP start\n JMP isr0\n" + kStartUp, kIsr0);
+  verify::VerifyOptions options;
+  options.budget = 200'000;
+  // The check must see the interrupt at all: without its row it lands in the start-up code.
+  std::string withoutRow = program;
+  withoutRow.erase(withoutRow.find(" JMP isr0\n"), 10);
+  verify::VerifyResult broken = verify::VerifyPrograms(program, withoutRow, options);
+  EXPECT_EQ(broken.verdict, verify::VerifyResult::Verdict::Different) << broken.message;
+  verify::VerifyResult result = verify::VerifyPrograms(program, Optimised(program), options);
+  EXPECT_EQ(result.verdict, verify::VerifyResult::Verdict::Same) << result.message;
 }
 
 TEST(RemoveRedundant, SavesBytesInTheSummary) {
