@@ -9,6 +9,8 @@
 #include <functional>
 #include <map>
 
+#include "passes/Driver.h"
+#include "source/LineList.h"
 #include "verify/Dialect.h"
 #include "verify/Text.h"
 #include "verify/Toolchain.h"
@@ -51,6 +53,74 @@ bool Follows(const Lines& lines, size_t index, const std::function<bool(const Di
 
 std::string Line(const std::string& word, const std::string& operands) { return "        " + word + " " + operands; }
 
+// Where a line stands: start-up code before the first routine, or inside an interrupt routine.
+enum class Region { StartUp, Interrupt, Other };
+
+std::vector<Region> Regions(const Lines& lines) {
+  std::vector<Region> regions(lines.size(), Region::Other);
+  size_t routine = lines.size();  // the open routine's .FUNC line
+  bool interrupt = false, beforeRoutines = true;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string word = Upper(ParseDialectLine(lines[i]).word);
+    if (word == ".FUNC") beforeRoutines = false, routine = i, interrupt = false;
+    if (word == ".RETURNS" && routine < lines.size() && Trim(ParseDialectLine(lines[i]).operands) == "-1") {
+      interrupt = true;
+      for (size_t k = routine; k < i; ++k) regions[k] = Region::Interrupt;
+    }
+    if (beforeRoutines) regions[i] = Region::StartUp;
+    if (interrupt) regions[i] = Region::Interrupt;
+    if (word == ".ENDFUNC") routine = lines.size(), interrupt = false;
+  }
+  return regions;
+}
+
+// An interrupt routine that no longer saves a register (or SREG) it changes: the PUSH,
+// the matching POP and, for SREG, the IN and OUT around them go.
+bool DropInterruptSave(Lines& lines, gen::Rng& rng) {
+  const std::vector<Region> regions = Regions(lines);
+  std::vector<size_t> pushes;
+  for (size_t i = 0; i < lines.size(); ++i)
+    if (regions[i] == Region::Interrupt && EqualsNoCase(ParseDialectLine(lines[i]).word, "PUSH")) pushes.push_back(i);
+  if (pushes.empty()) return false;
+  size_t push = rng.Pick(pushes);
+  const bool sreg = push > 0 && EqualsNoCase(ParseDialectLine(lines[push - 1]).word, "IN");
+  size_t pop = push;
+  for (int depth = 0; ++pop < lines.size() && regions[pop] == Region::Interrupt;) {
+    const std::string word = Upper(ParseDialectLine(lines[pop]).word);
+    if (word == "PUSH") ++depth;
+    if (word == "POP" && depth-- == 0) break;
+  }
+  if (pop >= lines.size() || regions[pop] != Region::Interrupt) return false;
+  const bool out = sreg && pop + 1 < lines.size() && EqualsNoCase(ParseDialectLine(lines[pop + 1]).word, "OUT");
+  // From the back, so the indices still hold.
+  if (out) lines.erase(lines.begin() + static_cast<long>(pop + 1));
+  lines.erase(lines.begin() + static_cast<long>(pop));
+  lines.erase(lines.begin() + static_cast<long>(push));
+  if (sreg) lines.erase(lines.begin() + static_cast<long>(push - 1));
+  return true;
+}
+
+// The start-up code hands main another value.
+bool ChangeStartUpValue(Lines& lines, gen::Rng& rng) {
+  const std::vector<Region> regions = Regions(lines);
+  std::vector<size_t> loads;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    DialectLine l = ParseDialectLine(lines[i]);
+    auto ops = SplitCommas(l.operands);
+    // Not the stack pointer's or Y's set-up: a start-up that crashes shows nothing new.
+    const bool handedToMain = ops.size() == 2 && !EqualsNoCase(ops[0], "R16") && !EqualsNoCase(ops[0], "R28") &&
+                              !EqualsNoCase(ops[0], "R29");
+    if (regions[i] == Region::StartUp && EqualsNoCase(l.word, "LDI") && handedToMain &&
+        ops[1].find_first_not_of("0123456789") == std::string::npos)
+      loads.push_back(i);
+  }
+  if (loads.empty()) return false;
+  size_t i = rng.Pick(loads);
+  auto ops = SplitCommas(ParseDialectLine(lines[i]).operands);
+  lines[i] = Line("LDI", ops[0] + "," + std::to_string((std::stoi(ops[1]) + 1) % 256));
+  return true;
+}
+
 // Each corruption picks one site and rewrites the program; false when no site fits.
 using Corruption = std::function<bool(Lines&, gen::Rng&)>;
 
@@ -66,6 +136,8 @@ bool Apply(Lines& lines, gen::Rng& rng, const std::function<bool(const Site&)>& 
 
 const std::map<std::string, Corruption>& Corruptions() {
   static const std::map<std::string, Corruption> c = {
+      {"interrupt save", DropInterruptSave},
+      {"start-up value", ChangeStartUpValue},
       {"swap operands", [](Lines& lines, gen::Rng& rng) {
          return Apply(lines, rng, [](const Site& s) {
            auto ops = SplitCommas(s.line.operands);
@@ -167,6 +239,60 @@ TEST(MutationTest, CorruptionsAreFoundAndDeadStoresAreNot) {
   ASSERT_GT(total, 0);
   EXPECT_GE(100 * detected, 80 * total);
   EXPECT_EQ(deadSame, deadTried);
+}
+
+using TFaults = TLineList::TInjectedFaults;
+
+std::string OptimiseWith(const std::string& program, const TFaults& faults) {
+  TLineList lines;
+  lines.InjectedFaults = faults;
+  lines.LoadFromText(program, "gen.asm");
+  Optimise(lines, "");
+  return lines.SaveToText();
+}
+
+// The program without its comments: the summary lines carry run times.
+std::string Code(const std::string& text) {
+  std::string code;
+  for (const std::string& line : SplitLines(text))
+    if (Trim(line).rfind(';', 0) != 0) code += line + "\n";
+  return code;
+}
+
+// Faults put into the optimiser's analysis on purpose: some random program must turn
+// each of them into a program that behaves differently or no longer assembles. A fault
+// no rewrite depends on yet changes no program; once one does, it must be caught too.
+TEST(MutationTest, InjectedOptimiserFaultsAreCaught) {
+  try {
+    RequireToolchain();
+  } catch (const MissingToolError& e) {
+    GTEST_SKIP() << e.what();
+  }
+  struct Injected {
+    const char* name;
+    TFaults fault;
+    bool changesProgramsToday;
+  };
+  const std::vector<Injected> faults = {
+      {"call keeps the flags", {.CallsKeepFlags = true}, false},  // no rewrite reads a call's flags yet
+      {"call keeps address-taken registers", {.CallsKeepAddressTaken = true}, true},
+      {"JMP to RJMP out of reach", {.LongBranchesAlwaysReach = true}, true},
+  };
+  VerifyOptions options;
+  options.budget = 1'000'000;
+  for (const auto& [name, fault, changesProgramsToday] : faults) {
+    int affected = 0, caught = 0;
+    for (int seed = 1; seed <= 200 && caught < 2; ++seed) {
+      const std::string original = gen::GenerateProgram(static_cast<std::uint64_t>(seed));
+      const std::string faulty = OptimiseWith(original, fault);
+      if (Code(faulty) == Code(OptimiseWith(original, {}))) continue;
+      ++affected;
+      caught += VerifyPrograms(original, faulty, options).verdict != VerifyResult::Verdict::Same;
+    }
+    std::printf("mutation test: %-36s changed %d programs, %d caught\n", name, affected, caught);
+    if (changesProgramsToday) EXPECT_GT(affected, 0) << name;
+    if (affected > 0) EXPECT_GE(caught, 1) << name;
+  }
 }
 
 }  // namespace
