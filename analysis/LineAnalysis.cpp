@@ -85,11 +85,12 @@ void AnalyseLdi(TLineList& lines, TLine& line) {
   std::size_t end = line.Op2.find_first_of(" +-", 1);
   line.SymbolName = line.Op2.substr(0, end);
   line.SrcVar = lines.Vars.FindOrCreate(line.Op2, vk::Unknown);
-  int pointerHalf = RegisterNumber(lines, line.Op1);
-  if (pointerHalf >= 26) {
+  // A register's address loaded into any register may end in a pointer: through a
+  // MOV, a parameter on the Y stack or the hardware stack.
+  if (RegisterNumber(lines, line.Op1) >= 0) {
     TVar* named = lines.Vars.Find(line.SymbolName);
     if (named != nullptr && tVarList::IsRegister(*named)) {
-      // The address of a register is taken: it may be reached through the pointer.
+      // The address of a register is taken: it may be reached through a pointer.
       AddUsage(line.Usages, named, uRead);
       int number = static_cast<int>(named->Address);
       for (TVar* reg : {named, lines.RegisterVar[number], lines.RegisterVar[number ^ 1]}) reg->AddressTaken = true;

@@ -94,6 +94,12 @@ TEST(RemoveRedundant, CallsCountWhatTheRoutineReads) {
        Program(" RCALL g\n STS v,R21\n", ".FUNC g\n.RETURNS 0\ng:\n LDI R21,7\n RET\n.ENDFUNC\n"),
        {},
        {" LDI R21,7"}},
+      {"routine writes a register whose address it was handed",
+       "rv .EQU 017h ; var data byte\n" +
+           Program(" LDI R23,5\n STS u,R23\n LDI R24,rv\n RCALL poke\n LDI R23,5\n STS v,R23\n",
+                   ".FUNC poke\n.RETURNS 0\npoke:\n MOV R30,R24\n CLR R31\n LDI R18,9\n ST Z,R18\n RET\n.ENDFUNC\n"),
+       {},
+       {" RCALL poke\n LDI R23,5"}},
       {"dead at the RET",
        Program(" RCALL g\n STS v,R21\n CLR R22\n STS u,R22\n",
                ".FUNC g\n.RETURNS 0\ng:\n LDI R21,7\n LDI R22,8\n RET\n.ENDFUNC\n"),

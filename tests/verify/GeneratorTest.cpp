@@ -121,6 +121,8 @@ const std::vector<Shape>& Shapes() {
       {"routine returning the carry", "        SEC\n        RET\n.ENDFUNC"},
       {"address of R23 in Z for a call", "        LDI     R30,rvar AND 0FFh\n        LDI     R31,rvar SHRB 8\n        RCALL   "},
       {"address of R5 in Z for a call", "        MOV     R5,R16\n        LDI     R30,rlow AND 0FFh\n"},
+      {"address of a register variable as a Y-stack parameter",
+       "        LDI     R18,r* AND 0FFh\n        ST      -Y,R18\n        RCALL   paramwrite\n"},
       {"register variable reloaded after the call", "        RCALL   ptrwrite\n        LDI     R23,"},
       {"register variable compared after the call", "        RCALL   ptrwrite\n        LDI     R17,*\n        CP*R*"},
       // Transfers across a data block beyond RCALL/RJMP reach, and near ones.

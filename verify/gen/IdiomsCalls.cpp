@@ -63,8 +63,9 @@ void FlagsAfterCall(Builder& b) {
 }
 
 void RegisterThroughPointer(Builder& b) {
-  // A register variable whose address goes to a routine in Z: the call writes it.
-  if (b.pointerWriters.empty()) return;
+  // A register variable whose address goes to a routine, in Z or as a parameter on the
+  // Y stack: the call writes it.
+  if (b.pointerWriters.empty() || b.paramWriters.empty()) return;
   const bool high = b.rng.Chance(60);
   const std::string reg = high ? "R23" : "R5", name = high ? "rvar" : "rlow";
   const std::string value = b.Imm();
@@ -83,9 +84,17 @@ void RegisterThroughPointer(Builder& b) {
     b.Op("MOV", "R17," + reg);
     b.Op("STS", b.OtherByte(v).name + ",R17");
   }
-  b.Op("LDI", "R30," + Lo(name));
-  b.Op("LDI", "R31," + Hi(name));
-  b.Op("RCALL", b.rng.Pick(b.pointerWriters));
+  if (b.rng.Chance(40)) {
+    b.Op("LDI", "R18," + Hi(name));
+    b.Op("ST", "-Y,R18");
+    b.Op("LDI", "R18," + Lo(name));
+    b.Op("ST", "-Y,R18");
+    b.Op("RCALL", b.rng.Pick(b.paramWriters));
+  } else {
+    b.Op("LDI", "R30," + Lo(name));
+    b.Op("LDI", "R31," + Hi(name));
+    b.Op("RCALL", b.rng.Pick(b.pointerWriters));
+  }
   switch (use) {
     case 0: b.Op("STS", v.name + "," + reg); break;
     case 3:
