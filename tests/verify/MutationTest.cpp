@@ -290,8 +290,12 @@ TEST(MutationTest, InjectedOptimiserFaultsAreCaught) {
       caught += VerifyPrograms(original, faulty, options).verdict != VerifyResult::Verdict::Same;
     }
     std::printf("mutation test: %-36s changed %d programs, %d caught\n", name, affected, caught);
-    if (changesProgramsToday) EXPECT_GT(affected, 0) << name;
-    if (affected > 0) EXPECT_GE(caught, 1) << name;
+    if (changesProgramsToday) {
+      EXPECT_GT(affected, 0) << name;
+    }
+    if (affected > 0) {
+      EXPECT_GE(caught, 1) << name;
+    }
   }
 }
 
