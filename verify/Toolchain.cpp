@@ -73,10 +73,19 @@ class TempDir {
   std::optional<TRemoveOnSignal> files_[std::size(kFiles)];
 };
 
+// The first complaint, naming the program's line, and how many more there are: a
+// program with a thousand far calls should not bury the one line that says why.
+std::string OneLine(const std::vector<std::string>& complaints, const std::string& raw) {
+  if (complaints.empty()) return raw;
+  std::string line = complaints.front();
+  if (complaints.size() > 1) line += " (and " + std::to_string(complaints.size() - 1) + " more)";
+  return line;
+}
+
 // avr-as names lines of the lowered file; say which dialect line each one came from.
 std::string MapAssemblerMessages(const std::string& messages, const LoweredProgram& program) {
   // Lines look like "/tmp/.../p.s:12: Error: constant out of 8-bit range: 1000".
-  std::string result;
+  std::vector<std::string> result;
   std::stringstream in(messages);
   std::string line;
   while (std::getline(in, line)) {
@@ -91,9 +100,33 @@ std::string MapAssemblerMessages(const std::string& messages, const LoweredProgr
     for (const char* kind : {"Error: ", "Warning: "})
       if (text.rfind(kind, 0) == 0) text = text.substr(std::string(kind).size());
     int index = lowered < program.loweredToDialect.size() ? program.loweredToDialect[lowered] : -1;
-    result += DescribeLine(program, index) + ": " + text + "\n";
+    result.push_back(DescribeLine(program, index) + ": " + text);
   }
-  return result.empty() ? messages : result;
+  return OneLine(result, messages);
+}
+
+// avr-ld names the symbol before the failing instruction, which is the instruction's own
+// line symbol, and the fault on the next line:
+//   p.o: In function `__kl_1957':
+//   (.text+0x10fa): relocation truncated to fit: R_AVR_13_PCREL against `no symbol'
+std::string MapLinkerMessages(const std::string& messages, const LoweredProgram& program) {
+  std::vector<std::string> result;
+  std::stringstream in(messages);
+  std::string line;
+  int index = -1;
+  while (std::getline(in, line)) {
+    if (size_t f = line.find("In function `"); f != std::string::npos) {
+      size_t start = f + 13, end = line.find('\'', start);
+      if (end == std::string::npos || !ParseLineSymbol(line.substr(start, end - start), index)) index = -1;
+      continue;
+    }
+    size_t fault = line.find("): ");
+    if (fault == std::string::npos || index < 0) continue;
+    std::string text = Trim(line.substr(fault + 3));
+    if (text.rfind("relocation truncated to fit", 0) == 0) text = "the target is out of reach (" + text + ")";
+    result.push_back(DescribeLine(program, index) + ": " + text);
+  }
+  return OneLine(result, messages);
 }
 
 void ReadElf(const std::string& file, Image& image) {
@@ -155,10 +188,10 @@ Image Assemble(const LoweredProgram& program, const Mcu& mcu) {
   }
   std::string output;
   if (RunCommand("avr-as -mmcu=" + mcu.name + " -o " + dir.File("p.o") + " " + dir.File("p.s"), output) != 0)
-    throw LoweringError("the assembler rejects the program:\n" + MapAssemblerMessages(output, program));
+    throw LoweringError("the assembler rejects the program: " + MapAssemblerMessages(output, program));
   output.clear();
   if (RunCommand("avr-ld -m " + mcu.ldEmulation + " -o " + dir.File("p.elf") + " " + dir.File("p.o"), output) != 0)
-    throw LoweringError("the linker rejects the program:\n" + output);
+    throw LoweringError("the linker rejects the program: " + MapLinkerMessages(output, program));
   Image image;
   ReadElf(dir.File("p.elf"), image);
   if (image.flash.empty()) throw LoweringError("the program assembles to no code");

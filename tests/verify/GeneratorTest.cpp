@@ -10,6 +10,7 @@
 #include "verify/Dialect.h"
 #include "verify/Lowering.h"
 #include "verify/Text.h"
+#include "verify/Toolchain.h"
 #include "verify/gen/Generator.h"
 
 namespace korvid::verify {
@@ -264,6 +265,21 @@ TEST(Generator, InterruptRoutinesRestoreWhatTheyChange) {
     }
   }
   EXPECT_GT(routines, 20);
+}
+
+// Long programs call and jump with CALL and JMP where RCALL and RJMP no longer reach.
+TEST(Generator, ProgramsOfEverySizeAssemble) {
+  try {
+    RequireToolchain();
+  } catch (const MissingToolError& e) {
+    GTEST_SKIP() << e.what();
+  }
+  const Mcu& mcu = *FindMcu("atmega2560");
+  for (std::uint64_t seed : {3u, 5u}) {
+    gen::GenOptions options;
+    options.lines = 8000;
+    EXPECT_NO_THROW(Assemble(Lower(gen::GenerateProgram(seed, options), mcu), mcu)) << "seed " << seed;
+  }
 }
 
 }  // namespace

@@ -85,6 +85,14 @@ TEST_F(VerifyTest, LoopsThatDoNotEndAndProgramsThatDoNotAssemble) {
   EXPECT_NE(bad.message.find("optimised program cannot be assembled"), std::string::npos) << bad.message;
   EXPECT_NE(bad.message.find("LDI     R20,800"), std::string::npos) << bad.message;
 
+  // A call out of RCALL reach: the linker's complaint in one line naming the program's line.
+  const std::string far = Replace(blink, "\n.ENTRY\n", "\n.ORG 1000h\nfaraway: RET\n.ENTRY\n");
+  VerifyResult link = Check(far, Replace(far, "        RCALL   Shift\n", "        RCALL   faraway\n"));
+  EXPECT_EQ(link.verdict, Verdict::CouldNotCheck);
+  EXPECT_NE(link.message.find("the linker rejects the program: line "), std::string::npos) << link.message;
+  EXPECT_NE(link.message.find(": RCALL   faraway: the target is out of reach"), std::string::npos) << link.message;
+  EXPECT_EQ(link.message.find('\n'), std::string::npos) << link.message;
+
   EXPECT_EQ(ExitCode(bad), 2);
   EXPECT_EQ(ExitCode(optimisedLoops), 1);
 }

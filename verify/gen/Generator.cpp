@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "verify/gen/Idioms.h"
+#include "verify/gen/Reach.h"
 
 namespace korvid::verify::gen {
 
@@ -157,6 +158,7 @@ std::string GenerateProgram(std::uint64_t seed, const GenOptions& options) {
   EmitInterruptRoutines(b);
   EmitRoutines(b);
   Main(b, options);
+  FitTransfersToReach(b.lines);
   std::string text;
   for (const std::string& line : b.lines) text += line + "\n";
   return text;
