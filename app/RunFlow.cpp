@@ -105,6 +105,34 @@ void AddReports(std::vector<TOutput>& outputs, TLineList& lines, const std::stri
   }
 }
 
+// The program file itself is never replaced behind a read-only mark.
+bool RefuseReadOnly(const std::string& outputName) {
+  if (!IsReadOnly(outputName)) return false;
+  Fail("\"" + outputName + "\" is read-only, so it is not replaced (make it writable to optimise it); nothing written");
+  return true;
+}
+
+// What a finished run writes besides the reports: the optimised program, the companion
+// file without the removed routines, and the special debug files kept for `debugName`.
+void AddProgramOutputs(std::vector<TOutput>& outputs, TLineList& lines, const TSpecialDebugSession& session,
+                       const std::string& outputName, const std::string& companionName,
+                       const std::string& debugName, const std::string& original, const std::string& optimised) {
+  outputs.push_back({outputName + " (optimised)", [&outputName, &optimised] {
+                       WriteFileAtomically(outputName, optimised);
+                       NoteProgramReplaced();
+                       return true;
+                     }});
+  if (lines.Functions.CompanionModified)
+    outputs.push_back({companionName, [&lines, &companionName] {
+                         return lines.Functions.SaveCompanionFile(companionName);
+                       }});
+  if (session.Attached())
+    outputs.push_back({"the special debug files", [&] {
+                         session.Keep(lines, debugName, original, optimised);
+                         return true;
+                       }});
+}
+
 int ReportAborted() {
   Fail("optimisation aborted (see the error file); the input file is unchanged");
   return kExitAborted;
@@ -144,10 +172,7 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
   const std::string dsmName = ChangeFileExt(asmName, ".DSM");
   const bool inputIsCopy = EqualsNoCase(asmName, dsmName);
   const std::string outputName = inputIsCopy ? ChangeFileExt(asmName, ".asm") : asmName;
-  if (IsReadOnly(outputName)) {
-    Fail("\"" + outputName + "\" is read-only, so it is not replaced (make it writable to optimise it); nothing written");
-    return kExitFailed;
-  }
+  if (RefuseReadOnly(outputName)) return kExitFailed;
   TRunMode mode = ModeFromSwitch(modeSwitch);
   if (mode.WindowVisible) EchoMessages(lines);
   lines.Interactive = false;
@@ -184,18 +209,8 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
       Fail("the optimised program was not written: " + message);
       return kExitAborted;
     }
-    outputs.push_back({outputName + " (optimised)", [&] {
-                         WriteFileAtomically(outputName, optimised);
-                         NoteProgramReplaced();
-                         return true;
-                       }});
-    if (lines.Functions.CompanionModified)
-      outputs.push_back({lines.Functions.CompanionFileName, [&] { return lines.Functions.SaveCompanionFile(); }});
-    if (session.Attached())
-      outputs.push_back({"the special debug files", [&] {
-                           session.Keep(lines, asmName, original, optimised);
-                           return true;
-                         }});
+    AddProgramOutputs(outputs, lines, session, outputName, lines.Functions.CompanionFileName, asmName, original,
+                      optimised);
   }
   AddReports(outputs, lines, asmName);
   if (!WriteOutputs(outputs, written)) return kExitFailed;
@@ -253,24 +268,11 @@ int RunInteractive(std::istream& in, std::ostream& prompts, TSpecialDebugInput d
   fs::path outputPath(output);
   if (outputPath.is_relative() && !ExtractFilePath(asmName).empty()) outputPath = fs::path(ExtractFilePath(asmName)) / output;
   const std::string outputName = outputPath.string();
-  if (IsReadOnly(outputName)) {
-    Fail("\"" + outputName + "\" is read-only, so it is not replaced; nothing written");
-    return kExitFailed;
-  }
+  if (RefuseReadOnly(outputName)) return kExitFailed;
   const std::string optimised = lines.SaveToText();
   const std::string companion = ChangeFileExt(outputName, ".unuV");
-  std::vector<TOutput> outputs{
-      {outputName + " (optimised)", [&] {
-         WriteFileAtomically(outputName, optimised);
-         return true;
-       }}};
-  if (lines.Functions.CompanionModified)
-    outputs.push_back({companion, [&] { return lines.Functions.SaveCompanionFile(companion); }});
-  if (session.Attached())
-    outputs.push_back({"the special debug files", [&] {
-                         session.Keep(lines, outputName, original, optimised);
-                         return true;
-                       }});
+  std::vector<TOutput> outputs;
+  AddProgramOutputs(outputs, lines, session, outputName, companion, outputName, original, optimised);
   AddReports(outputs, lines, outputName);
   std::vector<std::string> written;
   return WriteOutputs(outputs, written) ? kExitSuccess : kExitFailed;
