@@ -36,8 +36,12 @@ std::optional<std::uint64_t> ReadWholeNumber(std::string_view text, std::uint64_
   return value;
 }
 
-std::string CheckWholeNumber(std::string_view option, std::string_view text, std::uint64_t min, std::uint64_t max) {
-  if (ReadWholeNumber(text, min, max)) return "";
+std::string ReadWholeNumber(std::string_view option, std::string_view text, std::uint64_t min, std::uint64_t max,
+                            std::uint64_t& value) {
+  if (std::optional<std::uint64_t> read = ReadWholeNumber(text, min, max)) {
+    value = *read;
+    return "";
+  }
   return std::string(option) + " takes a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
          ", not " + Quoted(text);
 }

@@ -13,8 +13,10 @@ namespace korvid {
 
 // Digits only (no sign, blanks or fraction), from min to max.
 std::optional<std::uint64_t> ReadWholeNumber(std::string_view text, std::uint64_t min, std::uint64_t max);
-// `--budget takes a whole number from 1 to 1000, not "-5"`, or empty when the text is one.
-std::string CheckWholeNumber(std::string_view option, std::string_view text, std::uint64_t min, std::uint64_t max);
+// Sets `value` and returns empty when the text is a whole number in range; otherwise
+// `--budget takes a whole number from 1 to 1000, not "-5"`.
+std::string ReadWholeNumber(std::string_view option, std::string_view text, std::uint64_t min, std::uint64_t max,
+                            std::uint64_t& value);
 
 class TArgumentReader {
  public:

@@ -66,16 +66,8 @@ int RunBisectCommand(int argc, char** argv) {
     if (!words.IsOption()) {
       if (!file.empty()) return refuse("one FILE at a time: \"" + file + "\" and \"" + word + "\"");
       file = word;
-    } else if (word == "--mcu" || word == "--budget") {
-      std::optional<std::string> value = words.Value();
-      if (!value) return refuse(word + " needs a value");
-      if (word == "--mcu") {
-        options.verify.mcu = *value;
-      } else if (std::string problem = CheckWholeNumber(word, *value, 1, kMaxBudget); !problem.empty()) {
-        return refuse(problem);
-      } else {
-        options.verify.budget = *ReadWholeNumber(*value, 1, kMaxBudget);
-      }
+    } else if (std::string problem; ReadSimulationOption(words, options.verify, problem)) {
+      if (!problem.empty()) return refuse(problem);
     } else if (word == "-h" || word == "--help") {
       std::cout << kUsage;
       return 0;

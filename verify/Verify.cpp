@@ -182,6 +182,20 @@ VerifyResult VerifyProgramFiles(const std::string& originalFile, const std::stri
   return VerifyPrograms(texts[0], texts[1], options);
 }
 
+bool ReadSimulationOption(TArgumentReader& words, VerifyOptions& options, std::string& problem) {
+  const std::string& word = words.Word();
+  if (word != "--mcu" && word != "--budget") return false;
+  std::optional<std::string> value = words.Value();
+  if (!value) {
+    problem = word + " needs a value";
+  } else if (word == "--mcu") {
+    options.mcu = *value;
+  } else {
+    problem = ReadWholeNumber(word, *value, 1, kMaxBudget, options.budget);
+  }
+  return true;
+}
+
 int RunVerifyCommand(int argc, char** argv) {
   const std::string usage =
       "Usage: korvid verify ORIGINAL OPTIMISED [--mcu NAME] [--budget CYCLES]\n"
@@ -205,16 +219,8 @@ int RunVerifyCommand(int argc, char** argv) {
       files.push_back(word);
       continue;
     }
-    if (word == "--mcu" || word == "--budget") {
-      std::optional<std::string> value = words.Value();
-      if (!value) return refuse(word + " needs a value");
-      if (word == "--mcu") {
-        options.mcu = *value;
-      } else if (std::string problem = CheckWholeNumber(word, *value, 1, kMaxBudget); !problem.empty()) {
-        return refuse(problem);
-      } else {
-        options.budget = *ReadWholeNumber(*value, 1, kMaxBudget);
-      }
+    if (std::string problem; ReadSimulationOption(words, options, problem)) {
+      if (!problem.empty()) return refuse(problem);
       continue;
     }
     if (word == "--lower") {

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <string>
 
+namespace korvid {
+class TArgumentReader;
+}
+
 namespace korvid::verify {
 
 // Cycle budgets beyond this would run for hours.
@@ -34,5 +38,9 @@ VerifyResult VerifyProgramFiles(const std::string& originalFile, const std::stri
 // `korvid verify --lower PROGRAM [--mcu NAME]`, which writes the avr-as source; argv[0] is the
 // first word after the program name ("verify" or the executable's own name).
 int RunVerifyCommand(int argc, char** argv);
+
+// "--mcu NAME" and "--budget CYCLES", which korvid verify and korvid bisect share: false
+// when the current word is neither; otherwise empty, or what is wrong with the value.
+bool ReadSimulationOption(TArgumentReader& words, VerifyOptions& options, std::string& problem);
 
 }  // namespace korvid::verify

@@ -39,8 +39,10 @@ int main(int argc, char** argv) {
       const bool blocks = word == "--blocks";
       const std::uint64_t min = blocks ? 1 : 0, max = blocks ? kMaxBlocks : kMaxLines;
       std::string value = words.Value().value_or("");
-      if (std::string problem = korvid::CheckWholeNumber(word, value, min, max); !problem.empty()) return Refuse(problem);
-      (blocks ? options.blocks : options.lines) = static_cast<int>(*korvid::ReadWholeNumber(value, min, max));
+      std::uint64_t number = 0;
+      if (std::string problem = korvid::ReadWholeNumber(word, value, min, max, number); !problem.empty())
+        return Refuse(problem);
+      (blocks ? options.blocks : options.lines) = static_cast<int>(number);
     } else if (word == "--help" || word == "-h") {
       std::cout << kUsage;
       return 0;
@@ -49,8 +51,9 @@ int main(int argc, char** argv) {
     }
   }
   if (seed.empty()) return Refuse("SEED is missing");
-  if (std::string problem = korvid::CheckWholeNumber("SEED", seed, 0, UINT64_MAX); !problem.empty())
+  std::uint64_t number = 0;
+  if (std::string problem = korvid::ReadWholeNumber("SEED", seed, 0, UINT64_MAX, number); !problem.empty())
     return Refuse(problem);
-  std::cout << korvid::verify::gen::GenerateProgram(*korvid::ReadWholeNumber(seed, 0, UINT64_MAX), options);
+  std::cout << korvid::verify::gen::GenerateProgram(number, options);
   return 0;
 }
