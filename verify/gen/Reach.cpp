@@ -43,11 +43,11 @@ std::map<std::string, long> LabelAddresses(const std::vector<DialectLine>& parse
 }  // namespace
 
 void FitTransfersToReach(std::vector<std::string>& lines) {
+  std::vector<DialectLine> parsed;
+  for (const std::string& line : lines) parsed.push_back(ParseDialectLine(line));
   // A longer transfer moves the code after it, so another one may fall out of reach.
   for (bool changed = true; changed;) {
     changed = false;
-    std::vector<DialectLine> parsed;
-    for (const std::string& line : lines) parsed.push_back(ParseDialectLine(line));
     std::vector<long> address(lines.size());
     const std::map<std::string, long> labels = LabelAddresses(parsed, address);
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -57,9 +57,9 @@ void FitTransfersToReach(std::vector<std::string>& lines) {
       if (target == labels.end()) continue;
       const long words = (target->second - address[i] - 2) / 2;
       if (words >= -2048 && words <= 2047) continue;
-      const std::string longer = word == "RJMP" ? "JMP" : "CALL";
-      lines[i] = (parsed[i].label.empty() ? "" : parsed[i].label + ":") + "        " + longer +
-                 std::string(8 - longer.size(), ' ') + parsed[i].operands;
+      parsed[i].word = word == "RJMP" ? "JMP" : "CALL";
+      lines[i] = (parsed[i].label.empty() ? "" : parsed[i].label + ":") + "        " + parsed[i].word +
+                 std::string(8 - parsed[i].word.size(), ' ') + parsed[i].operands;
       changed = true;
     }
   }
