@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "ToolchainTest.h"
 #include "source/LineList.h"
 #include "tests/verify/LinePattern.h"
 #include "verify/Dialect.h"
@@ -268,12 +269,9 @@ TEST(Generator, InterruptRoutinesRestoreWhatTheyChange) {
 }
 
 // Long programs call and jump with CALL and JMP where RCALL and RJMP no longer reach.
-TEST(Generator, ProgramsOfEverySizeAssemble) {
-  try {
-    RequireToolchain();
-  } catch (const MissingToolError& e) {
-    GTEST_SKIP() << e.what();
-  }
+class GeneratorAssembly : public korvid::testing::TToolchainTest {};
+
+TEST_F(GeneratorAssembly, ProgramsOfEverySizeAssemble) {
   const Mcu& mcu = *FindMcu("atmega2560");
   for (std::uint64_t seed : {3u, 5u}) {
     gen::GenOptions options;

@@ -9,11 +9,11 @@
 #include <functional>
 #include <map>
 
+#include "ToolchainTest.h"
 #include "passes/Driver.h"
 #include "source/LineList.h"
 #include "verify/Dialect.h"
 #include "verify/Text.h"
-#include "verify/Toolchain.h"
 #include "verify/Verify.h"
 #include "verify/gen/Builder.h"
 #include "verify/gen/Generator.h"
@@ -192,12 +192,10 @@ std::string Join(const Lines& lines) {
   return text;
 }
 
-TEST(MutationTest, CorruptionsAreFoundAndDeadStoresAreNot) {
-  try {
-    RequireToolchain();
-  } catch (const MissingToolError& e) {
-    GTEST_SKIP() << e.what();
-  }
+// Skipped where the assembler or the simulator is missing.
+class MutationTest : public korvid::testing::TToolchainTest {};
+
+TEST_F(MutationTest, CorruptionsAreFoundAndDeadStoresAreNot) {
   constexpr int kSeeds = 30;
   VerifyOptions options;
   options.budget = 1'000'000;
@@ -262,12 +260,7 @@ std::string Code(const std::string& text) {
 // Faults put into the optimiser's analysis on purpose: some random program must turn
 // each of them into a program that behaves differently or no longer assembles. A fault
 // no rewrite depends on yet changes no program; once one does, it must be caught too.
-TEST(MutationTest, InjectedOptimiserFaultsAreCaught) {
-  try {
-    RequireToolchain();
-  } catch (const MissingToolError& e) {
-    GTEST_SKIP() << e.what();
-  }
+TEST_F(MutationTest, InjectedOptimiserFaultsAreCaught) {
   struct Injected {
     const char* name;
     TFaults fault;
