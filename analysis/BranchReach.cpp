@@ -54,7 +54,7 @@ bool LongBranchReach(const TLineList& lines, int index, std::string_view label, 
   int from = target > index ? index + 1 : index - 1;
   if (from < 0 || from >= lines.Count()) return false;
   int sum = SumSizes(lines, from, target, 2, kLongLimit);
-  if (sum < 0 && lines.InjectedFaults.LongBranchesAlwaysReach) sum = 2;
+  if (sum < 0 && lines.Run.InjectedFaults.LongBranchesAlwaysReach) sum = 2;
   if (sum < 0) return false;
   distance = target < index ? -sum : sum;
   return true;

@@ -6,6 +6,7 @@
 #include "analysis/LineGraph.h"
 #include "analysis/RoutineSummary.h"
 #include "analysis/Variables.h"
+#include "analysis/AnalysisCaches.h"
 #include "source/LineList.h"
 
 namespace korvid {
@@ -38,10 +39,10 @@ TRegFlagSet WrittenFirst(const TLineList& lines, int entry, TRegFlagSet addressT
 }  // namespace
 
 const TRoutineSummaries& CurrentRoutineSummaries(const TLineList& lines) {
-  const auto& cached = lines.RoutineSummaries;
-  if (!cached || cached->Generation != lines.AnalysisGeneration() || cached->LineCount != lines.Count())
-    lines.RoutineSummaries = std::make_shared<const TRoutineSummaries>(lines);
-  return *lines.RoutineSummaries;
+  const auto& cached = CachesOf(lines).RoutineSummaries;
+  if (!cached || cached->Generation != AnalysisGeneration(lines) || cached->LineCount != lines.Count())
+    CachesOf(lines).RoutineSummaries = std::make_shared<const TRoutineSummaries>(lines);
+  return *CachesOf(lines).RoutineSummaries;
 }
 
 TCallEffect CallEffectOf(const TLineList& lines, int callLine) {
@@ -51,9 +52,9 @@ TCallEffect CallEffectOf(const TLineList& lines, int callLine) {
   if (callee.Unknown) return effect;
   TRegFlagSet addressTaken = AddressTakenRegisters(lines);
   effect.Entry = summaries.CallTargetLine(callLine);
-  effect.MayWrite = BitsOf(callee.RegsWritten, lines.InjectedFaults.CallsKeepFlags ? TFlagSet{} : callee.FlagsWritten);
+  effect.MayWrite = BitsOf(callee.RegsWritten, lines.Run.InjectedFaults.CallsKeepFlags ? TFlagSet{} : callee.FlagsWritten);
   // A register whose address is taken may be written through any pointer.
-  if (callee.StoresThroughPointer && !lines.InjectedFaults.CallsKeepAddressTaken) effect.MayWrite |= addressTaken;
+  if (callee.StoresThroughPointer && !lines.Run.InjectedFaults.CallsKeepAddressTaken) effect.MayWrite |= addressTaken;
   effect.MustWrite = WrittenFirst(lines, effect.Entry, addressTaken) & ~addressTaken;
   effect.MayStore = callee.MayStoreAnything();
   return effect;

@@ -236,10 +236,10 @@ void AnalyseHeaderValue(TLineList& lines, int index, TWalkState& state) {
 
 void ActOnReturn(TLineList& lines, TLine& line, TWalkState& state, TFunctionTracker& routines) {
   AddReturnUsages(lines, line, routines.Current());
-  if (routines.Current() == nullptr || state.NoReturnCheck || lines.Directives[TDirective::NO_CHECK_RETURN_REGS])
+  if (routines.Current() == nullptr || state.NoReturnCheck || lines.Run.Directives[TDirective::NO_CHECK_RETURN_REGS])
     routines.StopFrameWatch();
   line.Value = routines.FrameWatchOn() ? -1 : 0;
-  lines.Directives.Set(TDirective::NO_CHECK_RETURN_REGS, false);
+  lines.Run.Directives.Set(TDirective::NO_CHECK_RETURN_REGS, false);
 }
 
 void ActOnLineType(TLineList& lines, int index, TWalkState& state, TFunctionTracker& routines) {
@@ -256,7 +256,7 @@ void ActOnLineType(TLineList& lines, int index, TWalkState& state, TFunctionTrac
       ActOnReturn(lines, line, state, routines);
       break;
     case lt::RETURNS:
-      if (!lines.Directives[TDirective::NO_CHECK_RETURN_REGS]) routines.SetReturns(line);
+      if (!lines.Run.Directives[TDirective::NO_CHECK_RETURN_REGS]) routines.SetReturns(line);
       break;
     case lt::FUNC:
       state.NoReturnCheck = false;
@@ -295,7 +295,7 @@ void ActOnLineType(TLineList& lines, int index, TWalkState& state, TFunctionTrac
       lines.ScopePrefix = line.Operands;
       break;
     case lt::OPTI_QUICK:
-      lines.QuickOpt = true;
+      lines.Run.QuickOpt = true;
       break;
     case lt::STARTCODE:
       lines.Vars.StartCodeSeen = true;
@@ -357,10 +357,10 @@ bool IsUnmarkedVectorRow(const TLine& line, TWalkState& state) {
 }  // namespace
 
 void AnalyseAll(TLineList& lines) {
-  lines.StatusText = "Analysing...";
-  lines.DisplayChanged = true;
+  lines.Run.StatusText = "Analysing...";
+  lines.Run.DisplayChanged = true;
   lines.ScopePrefix = "%";
-  lines.ProcessMessages();
+  lines.Run.ProcessMessages();
   CreateRegisterVariables(lines);
   lines.AnalysedCount = 0;
   TWalkState state;
@@ -368,7 +368,7 @@ void AnalyseAll(TLineList& lines) {
   TFunctionTracker routines(lines);
   for (int i = 0; i < lines.Count(); ++i) {
     while (!lines.IsParsed(i)) {
-      if (lines.Aborted) {
+      if (lines.Run.Aborted) {
         lines.FinishParse();
         return;
       }
@@ -377,7 +377,7 @@ void AnalyseAll(TLineList& lines) {
     if (!ApplyScopePrefix(lines, i)) AnalyseLine(lines, i);
     lines.AnalysedCount = i + 1;
     TLine& line = *lines.Line(i);
-    lines.ProgressIndex = i;
+    lines.Run.ProgressIndex = i;
     line.LineIndex = i;
     if (!line.LabelName.empty()) lines.Labels.Define(line.LabelName).LineIndex = i;
     line.SrcLineNo = state.SourceLine;
@@ -393,8 +393,8 @@ void AnalyseAll(TLineList& lines) {
     line.InMarkedRegion = state.InVectorTable;
     if (IsUnmarkedVectorRow(line, state)) line.InMarkedRegion = true;
     if (i % kProgressStride == 0) {
-      lines.DisplayChanged = true;
-      lines.ProcessMessages();
+      lines.Run.DisplayChanged = true;
+      lines.Run.ProcessMessages();
     }
   }
   routines.Finish();

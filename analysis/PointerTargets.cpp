@@ -10,6 +10,7 @@
 #include "analysis/PositionDependentCode.h"
 #include "analysis/Variables.h"
 #include "source/Expressions.h"
+#include "analysis/AnalysisCaches.h"
 #include "source/LineList.h"
 #include "source/Text.h"
 
@@ -152,7 +153,7 @@ std::optional<std::int64_t> ImmediateByte(const tVarList& vars, std::string_view
 }
 
 TPointerTargets::TPointerTargets(const TLineList& lines)
-    : Generation(lines.AnalysisGeneration()), LineCount(lines.Count()), Targets(lines.Count(), -1) {
+    : Generation(AnalysisGeneration(lines)), LineCount(lines.Count()), Targets(lines.Count(), -1) {
   // Lines reached by offsets are joins no label shows.
   if (HasPositionDependentCode(lines)) return;
   const TRegFlagSet addressTaken = AddressTakenRegisters(lines);
@@ -181,10 +182,10 @@ std::int32_t TPointerTargets::TargetOf(int index) const {
 }
 
 const TPointerTargets& CurrentPointerTargets(const TLineList& lines) {
-  const auto& cached = lines.PointerTargets;
-  if (!cached || cached->Generation != lines.AnalysisGeneration() || cached->LineCount != lines.Count())
-    lines.PointerTargets = std::make_shared<const TPointerTargets>(lines);
-  return *lines.PointerTargets;
+  const auto& cached = CachesOf(lines).PointerTargets;
+  if (!cached || cached->Generation != AnalysisGeneration(lines) || cached->LineCount != lines.Count())
+    CachesOf(lines).PointerTargets = std::make_shared<const TPointerTargets>(lines);
+  return *CachesOf(lines).PointerTargets;
 }
 
 }  // namespace korvid

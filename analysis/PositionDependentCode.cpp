@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "source/Labels.h"
+#include "analysis/AnalysisCaches.h"
 #include "source/LineList.h"
 #include "source/Text.h"
 
@@ -33,9 +34,9 @@ bool FindPositionDependentCode(const TLineList& lines) {
 }  // namespace
 
 bool HasPositionDependentCode(const TLineList& lines) {
-  TLineList::TPositionDependence& cached = lines.PositionDependence;
-  if (cached.Generation != lines.AnalysisGeneration() || cached.LineCount != lines.Count())
-    cached = {lines.AnalysisGeneration(), lines.Count(), FindPositionDependentCode(lines)};
+  TAnalysisCaches::TPositionDependence& cached = CachesOf(lines).PositionDependence;
+  if (cached.Generation != AnalysisGeneration(lines) || cached.LineCount != lines.Count())
+    cached = {AnalysisGeneration(lines), lines.Count(), FindPositionDependentCode(lines)};
   return cached.Value;
 }
 

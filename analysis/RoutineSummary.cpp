@@ -9,6 +9,8 @@
 #include "analysis/MemoryModel.h"
 #include "analysis/Variables.h"
 #include "source/Labels.h"
+#include "analysis/AnalysisCaches.h"
+#include "analysis/LineKinds.h"
 #include "source/LineList.h"
 #include "source/Text.h"
 
@@ -19,16 +21,6 @@ namespace {
 bool IsPointerStore(TLineType type) {
   return type == lt::ST || type == lt::STD || type == lt::XCH || type == lt::LAC || type == lt::LAS ||
          type == lt::LAT;
-}
-// Lines after which control never reaches the next line.
-bool EndsFlow(TLineType type) {
-  return type == lt::RET || type == lt::RETI || type == lt::RJMP || type == lt::JMP || type == lt::IJMP ||
-         type == lt::EIJMP;
-}
-// Lines whose operands name things without taking an address.
-bool NamesNoAddress(TLineType type) {
-  return type == lt::FUNC || type == lt::ENDFUNC || type == lt::FILE || type == lt::LINE || type == lt::XLINE ||
-         type == lt::Comment || type == lt::Blank;
 }
 bool IsCodeLine(const TLine& line) { return line.Size > 0 && line.DataSize == 0; }
 
@@ -120,7 +112,7 @@ TRegisterSet ReturnRegisters(const TFunction& function) {
 }
 
 TRoutineSummaries::TRoutineSummaries(const TLineList& lines)
-    : Generation(lines.AnalysisGeneration()), LineCount(lines.Count()), Lines(lines) {
+    : Generation(AnalysisGeneration(lines)), LineCount(lines.Count()), Lines(lines) {
   FindOwners();
   CollectDirectEffects();
   CloseEffects();

@@ -1,5 +1,6 @@
 #include "analysis/SearchCache.h"
 
+#include "analysis/AnalysisCaches.h"
 #include "source/LineList.h"
 
 namespace korvid {
@@ -185,13 +186,13 @@ TRegFlagSet TSearchCache::See(int k, TRegFlagSet bits) {
 }
 
 TSearchCache& CurrentSearchCache(TLineList& lines) {
-  if (!lines.SearchCache) lines.SearchCache = std::make_shared<TSearchCache>();
-  TSearchCache& cache = *lines.SearchCache;
-  if (cache.Count == lines.Count() && cache.Generation == lines.AnalysisGeneration()) return cache;
+  if (!CachesOf(lines).SearchCache) CachesOf(lines).SearchCache = std::make_shared<TSearchCache>();
+  TSearchCache& cache = *CachesOf(lines).SearchCache;
+  if (cache.Count == lines.Count() && cache.Generation == AnalysisGeneration(lines)) return cache;
   cache.Graph = BuildLineGraph(lines);
   Solve(cache);
   cache.Count = lines.Count();
-  cache.Generation = lines.AnalysisGeneration();
+  cache.Generation = AnalysisGeneration(lines);
   cache.MemoryUses.clear();
   cache.MemoryWrites.clear();
   std::size_t n = cache.Graph.Nodes.size();

@@ -66,13 +66,13 @@ int TerminalWidth() {
 
 TProgressState ProgressState(const TLineList& lines) {
   TProgressState state;
-  state.Analysed = lines.ProgressIndex;
+  state.Analysed = lines.Run.ProgressIndex;
   // Until loading has measured the program, its savings mean nothing.
   state.SizesKnown = lines.OriginalSize > 0;
-  state.Iteration = lines.Iteration;
+  state.Iteration = lines.Run.Iteration;
   state.Saved = lines.BytesSaved();
   state.Original = lines.OriginalSize - lines.DataBytes;
-  state.Status = lines.StatusText;
+  state.Status = lines.Run.StatusText;
   return state;
 }
 
@@ -111,7 +111,7 @@ class TProgressDisplay::TClearingBuffer : public std::streambuf {
 
 TProgressDisplay::TProgressDisplay(TLineList& lines, bool windowVisible)
     : Lines(lines), Visible(windowVisible && isatty(STDERR_FILENO)) {
-  Lines.OnProcessMessages = [this] { OnProcessMessages(); };
+  Lines.Run.OnProcessMessages = [this] { OnProcessMessages(); };
   if (Visible) {
     CerrBuffer = std::make_unique<TClearingBuffer>(*this, std::cerr.rdbuf());
     std::cerr.rdbuf(CerrBuffer.get());
@@ -119,7 +119,7 @@ TProgressDisplay::TProgressDisplay(TLineList& lines, bool windowVisible)
 }
 
 TProgressDisplay::~TProgressDisplay() {
-  Lines.OnProcessMessages = nullptr;
+  Lines.Run.OnProcessMessages = nullptr;
   Clear();
   if (CerrBuffer) std::cerr.rdbuf(CerrBuffer->TargetBuffer());
 }
@@ -133,15 +133,15 @@ void TProgressDisplay::Clear() {
 }
 
 void TProgressDisplay::OnProcessMessages() {
-  if (HaltRequested() && Lines.OptimiseEnabled) {
-    Lines.OptimiseEnabled = false;
-    Lines.DisplayChanged = true;
+  if (HaltRequested() && Lines.Run.OptimiseEnabled) {
+    Lines.Run.OptimiseEnabled = false;
+    Lines.Run.DisplayChanged = true;
   }
-  if (!Visible || !Lines.DisplayChanged) return;
+  if (!Visible || !Lines.Run.DisplayChanged) return;
   auto now = std::chrono::steady_clock::now();
   if (Shown && now - LastRefresh < kRefreshInterval) return;
   LastRefresh = now;
-  Lines.DisplayChanged = false;
+  Lines.Run.DisplayChanged = false;
   std::fprintf(stderr, "%s%s", kClearLine, FormatProgress(ProgressState(Lines), TerminalWidth()).c_str());
   std::fflush(stderr);
   Shown = true;

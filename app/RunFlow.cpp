@@ -57,8 +57,8 @@ bool Load(TLineList& lines, const std::string& asmName) {
 }
 
 void ApplyMode(TLineList& lines, const TRunMode& mode) {
-  if (mode.QuickOpt) lines.QuickOpt = true;
-  if (mode.SmartlinkOnly) lines.Directives.Set(TDirective::SMARTLINK_ONLY);
+  if (mode.QuickOpt) lines.Run.QuickOpt = true;
+  if (mode.SmartlinkOnly) lines.Run.Directives.Set(TDirective::SMARTLINK_ONLY);
 }
 
 // One file a run writes; Write returns false when there was nothing to write.
@@ -175,7 +175,7 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
   if (RefuseReadOnly(outputName)) return kExitFailed;
   TRunMode mode = ModeFromSwitch(modeSwitch);
   if (mode.WindowVisible) EchoMessages(lines);
-  lines.Interactive = false;
+  lines.Run.Interactive = false;
   TProgressDisplay progress(lines, mode.WindowVisible);
   ApplyMode(lines, mode);
   if (!Load(lines, asmName)) return kExitFailed;
@@ -202,7 +202,7 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
   // describes it, as they were; the reports are written either way.
   std::vector<TOutput> outputs;
   std::string optimised;
-  if (!lines.Aborted) {
+  if (!lines.Run.Aborted) {
     optimised = lines.SaveToText();
     std::string message;
     if (options.Check && !options.Check(original, optimised, message)) {
@@ -214,7 +214,7 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
   }
   AddReports(outputs, lines, asmName);
   if (!WriteOutputs(outputs, written)) return kExitFailed;
-  return lines.Aborted ? ReportAborted() : kExitSuccess;
+  return lines.Run.Aborted ? ReportAborted() : kExitSuccess;
 }
 
 namespace {
@@ -241,7 +241,7 @@ int RunInteractive(std::istream& in, std::ostream& prompts, TSpecialDebugInput d
   TLineList lines;
   std::string asmName = ResolveInput(input, lines.Errors);
   if (asmName.empty()) return kExitFailed;
-  lines.Interactive = true;
+  lines.Run.Interactive = true;
   EchoMessages(lines);
   TProgressDisplay progress(lines, true);
   if (!Load(lines, asmName)) return kExitFailed;
@@ -256,7 +256,7 @@ int RunInteractive(std::istream& in, std::ostream& prompts, TSpecialDebugInput d
     Fail(error.what());
     return kExitFailed;
   }
-  if (lines.Aborted) {
+  if (lines.Run.Aborted) {
     Fail("Major failure");
     return kExitAborted;
   }

@@ -12,7 +12,7 @@ namespace korvid {
 namespace fs = std::filesystem;
 
 bool TSpecialDebugSession::Attach(TLineList& lines, const TSpecialDebugInput& input, std::ostream& out) {
-  if (!lines.Directives[TDirective::SPECIAL_DEBUG]) return true;
+  if (!lines.Run.Directives[TDirective::SPECIAL_DEBUG]) return true;
   if (input.Result) {
     User = std::make_unique<TFixedDebugUser>(*input.Result, input.BlockSize, out);
   } else if (input.Terminal != nullptr) {
@@ -21,7 +21,7 @@ bool TSpecialDebugSession::Attach(TLineList& lines, const TSpecialDebugInput& in
     return false;
   }
   Form = std::make_unique<TFormSpecialDebugMode>(*User, lines.Errors);
-  lines.SpecialDebug = Form.get();
+  lines.Run.SpecialDebug = Form.get();
   return true;
 }
 
@@ -30,7 +30,7 @@ void TSpecialDebugSession::Keep(const TLineList& lines, const std::string& progr
   if (!Form || !Form->HasRun()) return;
   Form->SaveState();
   // A complete test optimised the whole program: it is no test build to keep.
-  if (!lines.Directives[TDirective::SPECIAL_DEBUG]) return;
+  if (!lines.Run.Directives[TDirective::SPECIAL_DEBUG]) return;
   const std::string kept = (fs::path(Form->DebugDir()) / fs::path(LocalFileName(programName)).filename()).string();
   WriteFileAtomically(kept, original);
   const std::string lastTest = kept + "1";

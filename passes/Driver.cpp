@@ -21,15 +21,15 @@ using Clock = std::chrono::system_clock;
 
 class TDriver {
  public:
-  TDriver(TLineList& lines, const TPassTable& passes) : Lines(lines), Passes(passes), Flags(lines.Directives) {}
+  TDriver(TLineList& lines, const TPassTable& passes) : Lines(lines), Passes(passes), Flags(lines.Run.Directives) {}
 
   void Run(const std::string& directory) {
     auto start = Clock::now();
-    Lines.Iteration = 1;
+    Lines.Run.Iteration = 1;
     bool optimising = !Lines.CompilerUnsupported;
     // A program left unoptimised is no test, so the user is not asked then.
     if (optimising) SpecialDebugStep(directory);
-    if (optimising && Lines.OptimiseEnabled && !OneTimePasses()) return;
+    if (optimising && Lines.Run.OptimiseEnabled && !OneTimePasses()) return;
     if (optimising) IterateAndClose();
     TidyLines(Lines);
     Status("Done!");
@@ -41,40 +41,40 @@ class TDriver {
   bool RunPass(TPassStep step) {
     const TPass& pass = Passes[static_cast<std::size_t>(step)];
     if (!pass) return false;
-    Lines.CurrentPass = PassName(step);
+    Lines.Pass.Name = PassName(step);
     bool changed = pass(Lines);
-    Lines.CurrentPass = {};
+    Lines.Pass.Name = {};
     return changed;
   }
 
   void Status(const std::string& text) {
-    Lines.StatusText = text;
-    Lines.DisplayChanged = true;
-    Lines.ProcessMessages();
+    Lines.Run.StatusText = text;
+    Lines.Run.DisplayChanged = true;
+    Lines.Run.ProcessMessages();
   }
 
   // Under SPECIAL_DEBUG only the lines of the block under test may change,
   // until the test is complete and the whole program is optimised again.
   void SpecialDebugStep(const std::string& directory) {
     if (!Flags[D::SPECIAL_DEBUG]) return;
-    TSpecialDebugHook* mode = Lines.SpecialDebug;
+    TSpecialDebugHook* mode = Lines.Run.SpecialDebug;
     if (mode == nullptr || mode->RunSpecialDebug(directory, Lines.Count()) == TSpecialDebugResult::TestComplete) {
       Flags.Set(D::SPECIAL_DEBUG, false);
       return;
     }
-    Lines.LineFilter = [mode](std::int32_t lineIndex) { return mode->IsLineEnabled(lineIndex); };
+    Lines.Pass.LineFilter = [mode](std::int32_t lineIndex) { return mode->IsLineEnabled(lineIndex); };
   }
 
   // False when a pass aborted the run: nothing more is done, not even the summary.
   bool OneTimePasses() {
-    Lines.ProcessMessages();
+    Lines.Run.ProcessMessages();
     if (Flags[D::SMARTLINK_ONLY]) return true;
     if (!Flags[D::NO_BITTEST8]) RunPass(TPassStep::BitTest8);
     RunPass(TPassStep::InterruptRegs);
     if (!Flags[D::NO_LOOP_OPT]) {
       Status("Loop Optimisation...");
       RunPass(TPassStep::Loop);
-      if (Lines.Aborted) return false;
+      if (Lines.Run.Aborted) return false;
     }
     if (!Flags[D::NO_CALL_FRAME_OPT]) {
       Status("Call Optimisation...");
@@ -84,9 +84,9 @@ class TDriver {
     if (!Flags[D::NO_BRANCH_OPT]) {
       Status("Branch Optimisation...");
       RunPass(TPassStep::Branch);
-      if (Lines.Aborted) return false;
+      if (Lines.Run.Aborted) return false;
     }
-    Status(Lines.QuickOpt ? "Quick Optimisation" : "Full Optimisation");
+    Status(Lines.Run.QuickOpt ? "Quick Optimisation" : "Full Optimisation");
     return true;
   }
 
@@ -102,7 +102,7 @@ class TDriver {
     if (!Flags.Phase3Off() && RunPass(TPassStep::Phase3)) done = false;
     if (!smartlink && !Flags[D::No_Phase_4] && RunPass(TPassStep::Phase4)) done = false;
     TidyLines(Lines);
-    if (Lines.QuickOpt && !smartlink) {
+    if (Lines.Run.QuickOpt && !smartlink) {
       Lines.ResetAllMarks();
       RunPass(TPassStep::Phase1);
       RunPass(TPassStep::Phase2);
@@ -115,11 +115,11 @@ class TDriver {
     int iterations = 0;
     for (;;) {
       bool done = false;
-      while (Lines.OptimiseEnabled && !done) {
+      while (Lines.Run.OptimiseEnabled && !done) {
         done = Iterate();
         if (!done) {
-          ++Lines.Iteration;
-          Lines.DisplayChanged = true;
+          ++Lines.Run.Iteration;
+          Lines.Run.DisplayChanged = true;
         }
         if (!done && ++iterations >= kMaxIterations) {
           Lines.Errors.WriteWarning("Optimisation stopped after " + std::to_string(kMaxIterations) +
@@ -132,10 +132,10 @@ class TDriver {
       if (Flags[D::SPEED] || Flags[D::SPEED_ALL] || Flags[D::NO_CSE_OPT]) break;
       Status("Common Exit Point Optimisation...");
       RunPass(TPassStep::CommonExit);
-      ++Lines.Iteration;
-      Lines.DisplayChanged = true;
+      ++Lines.Run.Iteration;
+      Lines.Run.DisplayChanged = true;
       Flags.Set(D::NO_CSE_OPT);
-      if (Lines.QuickOpt) break;
+      if (Lines.Run.QuickOpt) break;
     }
     ClosingPasses();
   }
@@ -168,8 +168,8 @@ class TDriver {
     using std::chrono::seconds;
     auto now = Clock::now();
     AppendComments(SummaryLines(ProgramVersion().Label, Lines.OriginalSize - Lines.DataBytes, Lines.BytesSaved(),
-                                duration_cast<seconds>(start - Lines.LoadTime), duration_cast<seconds>(now - start),
-                                duration_cast<seconds>(now - Lines.LoadTime)));
+                                duration_cast<seconds>(start - Lines.Run.LoadTime), duration_cast<seconds>(now - start),
+                                duration_cast<seconds>(now - Lines.Run.LoadTime)));
   }
 
   void AppendSizeTable() {
@@ -260,7 +260,7 @@ int BranchKind(TLineType type) {
 }
 
 void TidyLines(TLineList& lines) {
-  lines.ProcessMessages();
+  lines.Run.ProcessMessages();
   // First mark what goes, then delete it in one sweep, so tidying stays linear.
   TFunction* routine = nullptr;
   bool previousBlank = false;

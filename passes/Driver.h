@@ -31,7 +31,7 @@ std::string_view PassName(TPassStep step);
 const TPassTable& DefaultPasses();
 
 // Directory is the directory part of the program's file name; the special
-// debug mode (lines.SpecialDebug) keeps its files there.
+// debug mode (lines.Run.SpecialDebug) keeps its files there.
 void Optimise(TLineList& lines, const std::string& directory, const TPassTable& passes = DefaultPasses());
 
 // Deletes removed lines, shrinks runs of blank lines and notes changed branches.

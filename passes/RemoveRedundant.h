@@ -5,10 +5,16 @@
 //   code no path reaches                      RJMP a / INC R16 / a:                 -> RJMP a / a:
 // and makes JMP an RJMP where it reaches (or drops it before its own target).
 #pragma once
+#include <span>
+
+#include "passes/Rule.h"
 
 namespace korvid {
 
 class TLineList;
+
+// The phase's rules, in the order they are tried.
+std::span<const TRule> RemoveRedundantRules();
 
 // True when the program changed.
 bool RemoveRedundant(TLineList& lines);

@@ -65,11 +65,11 @@ void ApplySpecial(TLineList& lines, const std::string& sourceFile, int sourceLin
     if (routine == nullptr) return;
     line.LineType = lt::REGS;
     routine->RegsDirective = true;
-    lines.Directives.Set(D::INTERRUPT_REGS);
+    lines.Run.Directives.Set(D::INTERRUPT_REGS);
   } else if (is("ALLOW_INLINE") || is("NO_ALLOW_INLINE")) {
-    lines.AllowInline = is("ALLOW_INLINE");
+    lines.Run.AllowInline = is("ALLOW_INLINE");
   } else if (is("SMARTLINK_ONLY")) {
-    lines.Directives.Set(D::SMARTLINK_ONLY);
+    lines.Run.Directives.Set(D::SMARTLINK_ONLY);
     lines.Errors.WriteWarning("Optimiser directive SMARTLINK_ONLY used. This disabled all other optimisations",
                               sourceFile, sourceLine, 1);
   } else if (is("VOLATILE") || is("VOLATILE_ON")) {
@@ -90,10 +90,10 @@ void ApplyDirective(TLineList& lines, const std::string& sourceFile, int sourceL
     if (!EqualsNoCase(keyword, entry.Keyword)) continue;
     switch (entry.Action) {
       case TAction::Set:
-        lines.Directives.Set(entry.Flag);
+        lines.Run.Directives.Set(entry.Flag);
         break;
       case TAction::Clear:
-        lines.Directives.Set(entry.Flag, false);
+        lines.Run.Directives.Set(entry.Flag, false);
         break;
       case TAction::Accept:
         break;

@@ -1,5 +1,6 @@
 #include "source/LineList.h"
 
+#include <algorithm>
 #include <array>
 
 #include "analysis/LineAnalysis.h"
@@ -52,7 +53,7 @@ std::string FormatLine(std::string_view labelName, std::string_view mnemonic, st
 TLineList::TLineList(int parseThreads) : Parallel(parseThreads) {}
 
 TLineList::~TLineList() {
-  Aborted = true;
+  Run.Aborted = true;
   Parallel.Wait();
 }
 
@@ -80,7 +81,7 @@ void TLineList::Load(TTextFile file, const std::string& fileName, const std::str
   FinalBreak = file.FinalBreak;
   CrLfDominant = file.CrLfDominant;
   FileName = fileName;
-  LoadTime = std::chrono::system_clock::now();
+  Run.LoadTime = std::chrono::system_clock::now();
   AnalyseAll(*this);
   OriginalSize = CodeSize;
 }
@@ -101,7 +102,7 @@ void TLineList::StartParse() {
 }
 
 void TLineList::ParseOne(int index) {
-  if (Aborted) return;
+  if (Run.Aborted) return;
   TLine& line = *Entries[index].Object;
   try {
     TParsedLine parts = ParseLine(Entries[index].Text);
@@ -151,14 +152,14 @@ void TLineList::InitialiseLine(TLine& line, TLineType type, std::string_view lab
 void TLineList::LogChange(int index, const std::string& after) {
   const TEntry& entry = Entries[index];
   if (entry.Text == after) return;
-  // A line inserted by the pass has no object yet and carries index 0, as the line filter sees it.
-  std::int32_t lineIndex = entry.Object ? entry.Object->LineIndex : 0;
-  ChangeLog->push_back({lineIndex, std::string(CurrentPass), entry.Text, after});
+  // A line being inserted has no object yet: it carries the index it was inserted for.
+  std::int32_t lineIndex = entry.Object ? entry.Object->LineIndex : entry.InsertedFor;
+  Pass.ChangeLog->push_back({lineIndex, std::string(Pass.Name), std::string(Pass.Rule), entry.Text, after});
 }
 
 void TLineList::ReplaceLine(int index, std::string text, TLineType type, std::string_view labelName,
                             std::string_view mnemonic, std::string_view operands, TFunction* func, bool copyFunc) {
-  if (ChangeLog != nullptr && !CurrentPass.empty()) LogChange(index, text);
+  if (Pass.ChangeLog != nullptr && !Pass.Name.empty()) LogChange(index, text);
   TEntry& entry = Entries[index];
   entry.Text = std::move(text);
   ++Generation;
@@ -172,6 +173,7 @@ void TLineList::ReplaceLine(int index, std::string text, TLineType type, std::st
   entry.Object = std::make_unique<TLine>();
   TLine& line = *entry.Object;
   line.Func = func;
+  line.LineIndex = entry.InsertedFor;
   InitialiseLine(line, type, labelName, mnemonic, operands);
   line.Parsed.store(true, std::memory_order_release);
   if (index > 0 && Line(index - 1) != nullptr) {
@@ -212,11 +214,17 @@ void TLineList::SetLabelLine(int index, std::string_view labelName) {
   ReplaceLine(index, std::string(labelName) + ":", lt::Label, labelName, "", "", nullptr, true);
 }
 
+bool TLineList::CanRemove(int index) const {
+  const TLine& line = *Line(index);
+  if (!line.IsLabelLine()) return true;
+  return std::none_of(kSystemLabels.begin(), kSystemLabels.end(),
+                      [&](std::string_view system) { return EqualsNoCase(line.LabelName, system); });
+}
+
 bool TLineList::RemoveLine(int index) {
+  if (!CanRemove(index)) return false;
   TLine& line = *Line(index);
   if (line.IsLabelLine()) {
-    for (std::string_view system : kSystemLabels)
-      if (EqualsNoCase(line.LabelName, system)) return false;
     if (index > 0 && Line(index - 1) != nullptr && Line(index - 1)->LineType == lt::FUNC) RemoveLine(index - 1);
   }
   if (line.LineType == lt::FUNC) {
@@ -231,7 +239,7 @@ bool TLineList::RemoveLine(int index) {
       }
     }
   }
-  DisplayChanged = true;
+  Run.DisplayChanged = true;
   if (line.IsLabelledCode()) {
     // An instruction written after its label: the label goes on marking the
     // same place, so only the instruction disappears.
@@ -243,8 +251,8 @@ bool TLineList::RemoveLine(int index) {
   return true;
 }
 
-void TLineList::InsertLine(int index) {
-  Entries.insert(Entries.begin() + index, TEntry{"", nullptr, CrLfDominant});
+void TLineList::InsertLine(int index, std::int32_t analysisIndex) {
+  Entries.insert(Entries.begin() + index, TEntry{"", nullptr, CrLfDominant, analysisIndex});
   ++Generation;
 }
 
@@ -254,8 +262,8 @@ void TLineList::DeleteRemovedLines() {
 }
 
 void TLineList::ReportAbort(int index, const std::string& message) {
-  if (Aborted) return;
-  Aborted = true;
+  if (Run.Aborted) return;
+  Run.Aborted = true;
   const TLine* line = Line(index);
   std::string sourceFile = line != nullptr ? line->SrcFile : "";
   int sourceLine = line != nullptr ? DecimalOr(line->SrcLineNo, 1) : 1;
@@ -290,9 +298,9 @@ int TLineList::PrevCodeLine(int index, bool passLineMarks, bool passLabels) cons
 }
 
 bool TLineList::MayChange(int index) const {
-  if (!LineFilter) return true;
+  if (!Pass.LineFilter) return true;
   const TLine* line = Line(index);
-  return line != nullptr && LineFilter(line->LineIndex);
+  return line != nullptr && Pass.LineFilter(line->LineIndex);
 }
 
 bool TLineList::SameInstruction(int i, int j) const {

@@ -16,25 +16,15 @@
 #include "analysis/Variables.h"
 #include "app/ProjectFile.h"
 #include "diagnostics/WorkerPool.h"
-#include "source/Directives.h"
 #include "source/Labels.h"
 #include "source/Line.h"
+#include "source/PassContext.h"
+#include "source/Run.h"
 #include "source/TextFile.h"
 
 namespace korvid {
 
-class TSearchCache;
-class TRoutineSummaries;
-class TPointerTargets;
-class TSpecialDebugHook;
-
-// One edit a pass made, by the line's analysis-time index.
-struct TLineChange {
-  std::int32_t LineIndex = 0;
-  std::string Pass;
-  std::string Before;
-  std::string After;
-};
+struct TAnalysisCaches;
 
 class TLineList {
  public:
@@ -63,8 +53,12 @@ class TLineList {
                   std::string_view op1, std::string_view op2, TFunction* func);
   void SetLabelLine(int index, std::string_view labelName);
   bool RemoveLine(int index);
-  // An empty line without object at index; the caller then sets it.
-  void InsertLine(int index);
+  // False for the lines RemoveLine refuses: the system labels.
+  bool CanRemove(int index) const;
+  // An empty line without object at index; the caller then sets it. The line
+  // counts as the line of analysis index `analysisIndex` for the line filter
+  // and the change log: the line it was put in for.
+  void InsertLine(int index, std::int32_t analysisIndex = 0);
   // Deletes every removed line at once (the driver's tidy step).
   void DeleteRemovedLines();
 
@@ -83,17 +77,12 @@ class TLineList {
   // Starts the parallel parse of every line; the analysis consumes the lines in order.
   void StartParse();
   void FinishParse() { Parallel.Wait(); }
-  // Lets the shell refresh progress and notice the halt request.
-  void ProcessMessages() {
-    if (OnProcessMessages) OnProcessMessages();
-  }
 
   TParallel Parallel;
   TASMLabelList Labels;
   // Labels named by the entry directives, used as data.
   TASMLabelList DataLabels;
   tVarList Vars;
-  TDirectiveFlags Directives;
   // The canonical variables of the registers and the status flags (SREG bit order).
   std::array<TVar*, 32> RegisterVar{};
   std::array<TVar*, 8> FlagVar{};
@@ -107,68 +96,28 @@ class TLineList {
   bool CompilerUnsupported = false;
   std::int32_t CodeSize = 0;
   std::int32_t OriginalSize = 0;
-  bool OptimiseEnabled = true;
-  bool DisplayChanged = false;
-  std::int32_t ProgressIndex = 0;
-  bool QuickOpt = false;
   TFunctionList Functions;
-  std::int32_t Iteration = 0;
-  std::string StatusText;
-  std::int32_t CSECounter = 0;
   std::int32_t DataBytes = 0;
-  bool AllowInline = true;
   std::uint8_t PcMode = 2;
-  std::chrono::system_clock::time_point LoadTime;
   std::string ScopePrefix = "%";
-  // Read by the parse workers, so it is atomic; it only ever goes from false to true.
-  std::atomic<bool> Aborted = false;
   // The compiler's error file, where warnings and the first abort message go.
   TErrorFile Errors;
   std::string FileName;
-  bool Interactive = false;
   // Bumped by every edit, so search marks made before an edit can be told apart.
   std::uint64_t Generation = 0;
-  // The Generation the path searches and routine summaries answer for: the
-  // current one, unless a pass has frozen them (see TFrozenAnalysis).
-  std::uint64_t AnalysisGeneration() const { return FrozenGeneration != 0 ? FrozenGeneration : Generation; }
-  std::uint64_t FrozenGeneration = 0;
-  // Liveness and modification answers of the path searches, valid for one Generation.
-  std::shared_ptr<TSearchCache> SearchCache;
-  // What each routine may do to its callers, valid for one Generation; a cache, so
-  // read-only questions may fill it.
-  mutable std::shared_ptr<const TRoutineSummaries> RoutineSummaries;
-  // Where each pointer access reaches, valid for one Generation; a cache too.
-  mutable std::shared_ptr<const TPointerTargets> PointerTargets;
-  // Whether code depends on where instructions land, for one Generation; a cache too.
-  struct TPositionDependence {
-    std::uint64_t Generation = 0;
-    int LineCount = -1;
-    bool Value = false;
-  };
-  mutable TPositionDependence PositionDependence;
-  std::function<void()> OnProcessMessages;
-  // Empty: every line may be changed.
-  std::function<bool(std::int32_t lineIndex)> LineFilter;
-  // Asked by the driver when the program asks for the special debug mode;
-  // none: the mode is not available and the whole program is optimised.
-  TSpecialDebugHook* SpecialDebug = nullptr;
-  // The pass the driver is running; edits outside a pass have none.
-  std::string_view CurrentPass;
-  // When set, every edit made inside a pass is appended; off for normal runs.
-  std::vector<TLineChange>* ChangeLog = nullptr;
-  // Faults the mutation test puts into the analysis on purpose, to show that the random
-  // programs and the simulation check catch them; never set in a run.
-  struct TInjectedFaults {
-    bool CallsKeepFlags = false;             // a call no longer counts the flags its routine writes
-    bool CallsKeepAddressTaken = false;      // nor the registers it may write through a pointer
-    bool LongBranchesAlwaysReach = false;    // RJMP/RCALL reach is never checked
-  } InjectedFaults;
+  // What the analysis keeps between questions (see analysis/AnalysisCaches.h).
+  mutable std::shared_ptr<TAnalysisCaches> AnalysisCaches;
+  // What the run was asked to do and how far it has got.
+  TRun Run;
+  // Who is changing the program, and what each rule has done.
+  TPassContext Pass;
 
  private:
   struct TEntry {
     std::string Text;
     std::unique_ptr<TLine> Object;
     bool CrLf = false;
+    std::int32_t InsertedFor = 0;
   };
 
   // An empty companionFile loads no companion file.

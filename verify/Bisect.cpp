@@ -89,13 +89,13 @@ class TBisection {
     TLineList lines;
     Load(lines);
     TBuild build;
-    lines.ChangeLog = &build.Changes;
+    lines.Pass.ChangeLog = &build.Changes;
     if (enabled) {
       std::set<std::int32_t> allowed(enabled->begin(), enabled->end());
-      lines.LineFilter = [allowed = std::move(allowed)](std::int32_t lineIndex) { return allowed.contains(lineIndex); };
+      lines.Pass.LineFilter = [allowed = std::move(allowed)](std::int32_t lineIndex) { return allowed.contains(lineIndex); };
     }
     Optimise(lines, "", Passes);
-    if (lines.Aborted) throw TCouldNotCheck{"the optimisation aborted (see the error file)"};
+    if (lines.Run.Aborted) throw TCouldNotCheck{"the optimisation aborted (see the error file)"};
     build.Text = lines.SaveToText();
     return build;
   }

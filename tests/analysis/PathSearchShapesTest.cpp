@@ -123,7 +123,7 @@ TEST(PathSearchShapes, CallsReadWhatTheRoutineReadsBeforeWriting) {
     TLineList lines;
     lines.LoadFromText(CallerAndCallee(c.Call, c.Callee));
     EXPECT_EQ(UsedAt(lines, c.Register, c.From), c.Used) << c.Name;
-    EXPECT_FALSE(lines.Aborted) << c.Name;
+    EXPECT_FALSE(lines.Run.Aborted) << c.Name;
   }
 
   TLineList lines;
@@ -136,7 +136,7 @@ TEST(PathSearchShapes, CallsReadWhatTheRoutineReadsBeforeWriting) {
   TLineList missing;
   missing.LoadFromText(" RCALL nowhere\n RET\n");
   EXPECT_TRUE(IsUsedLater(missing, missing.RegisterVar[16], 0));
-  EXPECT_TRUE(missing.Aborted);
+  EXPECT_TRUE(missing.Run.Aborted);
 }
 
 TEST(PathSearchShapes, RetiIndirectJumpsAndTheEndReadEverything) {

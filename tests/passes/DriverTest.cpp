@@ -42,12 +42,12 @@ TEST(DriverTest, PhasesIterateUntilNothingChangesThenTheClosingPassesRun) {
   EXPECT_EQ(recorder.Count(TPassStep::CommonExit), 1);
   EXPECT_EQ(recorder.Count(TPassStep::Phase1), 5);
   EXPECT_EQ(recorder.Count(TPassStep::Finalise), 1);
-  EXPECT_EQ(lines.Iteration, 4);
+  EXPECT_EQ(lines.Run.Iteration, 4);
   std::vector<TPassStep> start(recorder.Calls.begin(), recorder.Calls.begin() + 10);
   EXPECT_EQ(start, (std::vector<TPassStep>{TPassStep::BitTest8, TPassStep::InterruptRegs, TPassStep::Loop, TPassStep::CallFrame,
                                            TPassStep::Branch, TPassStep::Phase1, TPassStep::Phase2,
                                            TPassStep::Phase3, TPassStep::Phase4, TPassStep::Phase1}));
-  EXPECT_EQ(lines.StatusText, "Done!");
+  EXPECT_EQ(lines.Run.StatusText, "Done!");
 }
 
 TEST(DriverTest, ModesAndDirectivesChooseThePasses) {
@@ -60,18 +60,18 @@ TEST(DriverTest, ModesAndDirectivesChooseThePasses) {
     Optimise(lines, "", recorder.Table());
     return recorder;
   };
-  TRecorder smartlink = run([](TLineList& l) { l.Directives.Set(TDirective::SMARTLINK_ONLY); });
+  TRecorder smartlink = run([](TLineList& l) { l.Run.Directives.Set(TDirective::SMARTLINK_ONLY); });
   EXPECT_EQ(smartlink.Count(TPassStep::Phase3), 2);
   EXPECT_EQ(smartlink.Calls.size(), 2u);
 
-  TRecorder quick = run([](TLineList& l) { l.QuickOpt = true; });
+  TRecorder quick = run([](TLineList& l) { l.Run.QuickOpt = true; });
   EXPECT_EQ(quick.Count(TPassStep::CommonExit), 1);
   EXPECT_EQ(quick.Count(TPassStep::Phase4), 1);
 
-  TRecorder speed = run([](TLineList& l) { l.Directives.Set(TDirective::SPEED); });
+  TRecorder speed = run([](TLineList& l) { l.Run.Directives.Set(TDirective::SPEED); });
   EXPECT_EQ(speed.Count(TPassStep::CommonExit), 0);
 
-  TRecorder noLoop = run([](TLineList& l) { l.Directives.Set(TDirective::NO_LOOP_OPT); });
+  TRecorder noLoop = run([](TLineList& l) { l.Run.Directives.Set(TDirective::NO_LOOP_OPT); });
   EXPECT_EQ(noLoop.Count(TPassStep::Loop), 0);
 }
 
@@ -81,7 +81,7 @@ TEST(DriverTest, HaltStillClosesAndAbortLeavesAtOnce) {
   TRecorder recorder;
   recorder.ChangesLeft[static_cast<int>(TPassStep::Phase1)] = 100;
   recorder.Hook = [](TLineList& l, TPassStep step) {
-    if (step == TPassStep::Phase2) l.OptimiseEnabled = false;
+    if (step == TPassStep::Phase2) l.Run.OptimiseEnabled = false;
   };
   Optimise(lines, "", recorder.Table());
   EXPECT_EQ(recorder.Count(TPassStep::Phase4), 1);
@@ -115,8 +115,8 @@ TEST(DriverTest, SpecialDebugModeChoosesTheLinesThePassesMayChange) {
   auto run = [](TSpecialDebugHook* mode, bool directive) {
     TLineList lines;
     lines.LoadFromText("  NOP\n  NOP\n  NOP\n");
-    lines.Directives.Set(TDirective::SPECIAL_DEBUG, directive);
-    lines.SpecialDebug = mode;
+    lines.Run.Directives.Set(TDirective::SPECIAL_DEBUG, directive);
+    lines.Run.SpecialDebug = mode;
     std::string seen;
     TRecorder recorder;
     recorder.Hook = [&seen](TLineList& l, TPassStep step) {
@@ -124,7 +124,7 @@ TEST(DriverTest, SpecialDebugModeChoosesTheLinesThePassesMayChange) {
         for (int i = 0; i < 3; ++i) seen += l.MayChange(i) ? "+" : "-";
     };
     Optimise(lines, "dir/", recorder.Table());
-    return seen + (lines.Directives[TDirective::SPECIAL_DEBUG] ? " debug" : "");
+    return seen + (lines.Run.Directives[TDirective::SPECIAL_DEBUG] ? " debug" : "");
   };
   TEvenLinesDebug testing;
   EXPECT_EQ(run(&testing, true), "+-+ debug");
@@ -144,7 +144,7 @@ TEST(DriverTest, ChangeLogNamesThePassOfEachEditAndLeavesOutTidyAndSummary) {
   TLineList lines;
   lines.LoadFromText("  NOP\n\n\n  NOP\n");
   std::vector<TLineChange> log;
-  lines.ChangeLog = &log;
+  lines.Pass.ChangeLog = &log;
   TRecorder recorder;
   recorder.Hook = [](TLineList& list, TPassStep step) {
     // Tidying after the first iteration deletes lines: ask the count first.
@@ -156,7 +156,7 @@ TEST(DriverTest, ChangeLogNamesThePassOfEachEditAndLeavesOutTidyAndSummary) {
   EXPECT_EQ(log[0].LineIndex, 3);
   EXPECT_EQ(log[0].Pass, "Phase3");
   EXPECT_EQ(log[0].Before, "  NOP");
-  EXPECT_TRUE(lines.CurrentPass.empty());
+  EXPECT_TRUE(lines.Pass.Name.empty());
 }
 
 TEST(DriverTest, SummaryArithmeticAndDurations) {

@@ -15,7 +15,7 @@ namespace {
 
 TEST(DirectivesTest, KeywordsSetAndClearFlagsInProgramOrder) {
   TLineList lines;
-  EXPECT_TRUE(lines.Directives[TDirective::NO_BITTEST_OPT]);
+  EXPECT_TRUE(lines.Run.Directives[TDirective::NO_BITTEST_OPT]);
   lines.LoadFromText(
       ".OPTI no_loop_opt ; lower case\n"
       ".OPTI NO_CALL_FRAME_OPT\n"
@@ -25,12 +25,12 @@ TEST(DirectivesTest, KeywordsSetAndClearFlagsInProgramOrder) {
       ".OPTI VOLATILE\n"
       "CNT .EQU 100h ; var data byte\n"
       ".OPTI VOLATILE_DFT\n");
-  EXPECT_TRUE(lines.Directives[TDirective::NO_LOOP_OPT]);
-  EXPECT_FALSE(lines.Directives[TDirective::NO_CALL_FRAME_OPT]);
-  EXPECT_FALSE(lines.Directives.Phase1Off());
-  EXPECT_TRUE(lines.Directives.Phase2Off());
-  EXPECT_TRUE(lines.Directives.Phase3Off());
-  EXPECT_FALSE(lines.AllowInline);
+  EXPECT_TRUE(lines.Run.Directives[TDirective::NO_LOOP_OPT]);
+  EXPECT_FALSE(lines.Run.Directives[TDirective::NO_CALL_FRAME_OPT]);
+  EXPECT_FALSE(lines.Run.Directives.Phase1Off());
+  EXPECT_TRUE(lines.Run.Directives.Phase2Off());
+  EXPECT_TRUE(lines.Run.Directives.Phase3Off());
+  EXPECT_FALSE(lines.Run.AllowInline);
   EXPECT_TRUE(lines.Vars.IsVolatile(*lines.Vars.Find("CNT")));
   EXPECT_EQ(lines.Vars.VolatileDefault, volatility::Default);
 }
@@ -48,7 +48,7 @@ TEST(DirectivesTest, UnknownKeywordsAreWarnedAboutAtTheirSourceLine) {
             std::string::npos)
       << text.str();
   EXPECT_NE(text.str().find("SMARTLINK_ONLY used. This disabled all other optimisations"), std::string::npos);
-  EXPECT_TRUE(lines.Directives[TDirective::SMARTLINK_ONLY]);
+  EXPECT_TRUE(lines.Run.Directives[TDirective::SMARTLINK_ONLY]);
   std::filesystem::remove_all(dir);
 }
 
@@ -65,7 +65,7 @@ TEST(DirectivesTest, ReturnRegistersOfARetFollowItsRoutine) {
   EXPECT_FALSE(reads(8, 20));
   // Without a return size any register may be handed back.
   EXPECT_TRUE(reads(13, 5) && reads(14, 30));
-  EXPECT_FALSE(lines.Directives[TDirective::NO_CHECK_RETURN_REGS]);
+  EXPECT_FALSE(lines.Run.Directives[TDirective::NO_CHECK_RETURN_REGS]);
   // Rewriting a RET keeps what it hands back.
   lines.SetLine(3, lt::RET, "", "RET", "", nullptr);
   EXPECT_TRUE(reads(3, 17));

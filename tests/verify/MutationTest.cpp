@@ -239,11 +239,11 @@ TEST_F(MutationTest, CorruptionsAreFoundAndDeadStoresAreNot) {
   EXPECT_EQ(deadSame, deadTried);
 }
 
-using TFaults = TLineList::TInjectedFaults;
+using TFaults = TRun::TInjectedFaults;
 
 std::string OptimiseWith(const std::string& program, const TFaults& faults) {
   TLineList lines;
-  lines.InjectedFaults = faults;
+  lines.Run.InjectedFaults = faults;
   lines.LoadFromText(program, "gen.asm");
   Optimise(lines, "");
   return lines.SaveToText();

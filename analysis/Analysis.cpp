@@ -1,0 +1,272 @@
+#include "analysis/Analysis.h"
+
+#include <algorithm>
+
+#include "analysis/AnalysisCaches.h"
+#include "analysis/BranchReach.h"
+#include "analysis/ByteRanges.h"
+#include "analysis/EffectTable.h"
+#include "analysis/LineGraph.h"
+#include "analysis/LineKinds.h"
+#include "analysis/MemoryModel.h"
+#include "analysis/PathSearch.h"
+#include "analysis/PointerTargets.h"
+#include "analysis/PositionDependentCode.h"
+#include "analysis/RoutineSummary.h"
+#include "analysis/SearchCache.h"
+#include "source/Classifier.h"
+#include "source/Labels.h"
+#include "source/LineList.h"
+#include "source/Text.h"
+
+namespace korvid {
+
+namespace {
+
+constexpr int kYRegister = 28;
+
+bool IsSystemLabel(std::string_view name) {
+  return EqualsNoCase(name, "SYSTEM.ENDCODE") || EqualsNoCase(name, "SYSTEM.VectTab") ||
+         EqualsNoCase(name, "SYSTEM.ENDPROG");
+}
+
+// The one data byte an LDS or STS names; unknown when its operand is more than a variable's name.
+TMemoryAccess DirectAccess(const TLine& line) {
+  const bool store = line.LineType == lt::STS;
+  const TVar* var = store ? line.DestVar : line.SrcVar;
+  const std::string& operand = store ? line.Op1 : line.Op2;
+  TMemoryAccess access{.Kind = TMemoryAccess::TKind::Unknown, .Size = 1, .Reads = !store, .Writes = store};
+  if (var == nullptr || !var->HasName(Trim(operand)) || !IsMemoryVariable(*var)) return access;
+  TByteRange range = DataRangeOf(*var);
+  if (!range.Known || range.Empty) return access;
+  access.Kind = TMemoryAccess::TKind::Data;
+  access.Start = range.Start;
+  return access;
+}
+
+}  // namespace
+
+TAnalysisCaches& CachesOf(const TLineList& lines) {
+  if (!lines.AnalysisCaches) lines.AnalysisCaches = std::make_shared<TAnalysisCaches>();
+  return *lines.AnalysisCaches;
+}
+
+std::uint64_t AnalysisGeneration(const TLineList& lines) {
+  const std::uint64_t frozen = lines.AnalysisCaches ? lines.AnalysisCaches->FrozenGeneration : 0;
+  return frozen != 0 ? frozen : lines.Generation;
+}
+
+TAnalysis::TAnalysis(TLineList& lines) : Program(lines) {}
+
+TAnalysis::TFreeze::TFreeze(const TAnalysis& facts) : Program(facts.Program) {
+  TAnalysisCaches& caches = CachesOf(Program);
+  if (caches.FreezeDepth++ > 0) return;
+  CurrentRoutineSummaries(Program);
+  CurrentSearchCache(facts.Program);
+  CurrentPointerTargets(Program);
+  korvid::HasPositionDependentCode(Program);
+  caches.FrozenGeneration = Program.Generation;
+}
+
+TAnalysis::TFreeze::~TFreeze() {
+  TAnalysisCaches& caches = CachesOf(Program);
+  if (--caches.FreezeDepth == 0) caches.FrozenGeneration = 0;
+}
+
+bool TAnalysis::IsUsedLater(const TUseQuery& q) const {
+  bool reachedReturn = false;
+  return korvid::IsUsedLater(Program, q.Var, q.From, false, q.ExemptPointers, q.Flags, q.FlagsAtConditional,
+                             q.ReturnsEverything, q.To, reachedReturn);
+}
+
+bool TAnalysis::AnyLive(TRegFlagSet set, int from) const {
+  const auto flags = static_cast<std::uint8_t>(set >> kFlagBit0);
+  for (int r = 0; r < 32; ++r)
+    if ((set & RegisterBit(r)) && IsUsedLater({.Var = Program.RegisterVar[r], .From = from, .Flags = flags}))
+      return true;
+  return flags != 0 && FlagsReadAfter(flags, from);
+}
+
+TRegFlagSet TAnalysis::Writes(int i) const { return LineMayWrite(Program, i, AddressTakenRegisters()).Registers; }
+
+std::optional<int> TAnalysis::FreeRegister(int first, int last, TRegFlagSet candidates) const {
+  TSearchCache& cache = CurrentSearchCache(Program);
+  TRegFlagSet busy = 0;
+  for (int k = first; k <= last + 1 && k < static_cast<int>(cache.LiveIn.size()); ++k) {
+    busy |= cache.LiveIn[static_cast<std::size_t>(k)];
+    if (k <= last) {
+      const TLineBits bits = cache.NodeBits(k);
+      busy |= bits.Use | bits.Def | bits.Kill;
+      if (bits.Def & kCallBit) busy |= kAllRegisters;
+    }
+  }
+  for (int r = 0; r < 32; ++r)
+    if ((candidates & RegisterBit(r)) && !(busy & RegisterBit(r))) return r;
+  return std::nullopt;
+}
+
+bool TAnalysis::IsRemovableIfDead(int i) const {
+  const TLine& line = *Program.Line(i);
+  if (!IsInstructionType(line.LineType) || line.Size == 0 || line.SideEffect || line.UnknownEffect) return false;
+  if (line.FlowKind & (fkConditional | fkUnconditional | fkBlockMarker | fkCall | fkSkip)) return false;
+  switch (line.LineType) {
+    case lt::PUSH: case lt::POP: case lt::LAC: case lt::LAS: case lt::LAT: case lt::XCH: case lt::NOP:
+    case lt::WDR: case lt::BREAK: case lt::SPM: case lt::ESPM: case lt::IN: case lt::CLI: case lt::SEI:
+      return false;
+    default:
+      break;
+  }
+  // A pointer read may reach I/O whose reading has effects; a changed pointer is a result of its own.
+  if (line.Memory & (mem::AnyDataWrite | mem::PointerRead | mem::ProgramWrite)) return false;
+  if (line.PtrMode < 2) return false;
+  if (line.DestVar != nullptr && (line.DestVar->AddressTaken || Program.Vars.IsVolatile(*line.DestVar))) return false;
+  for (const TVarUsage& usage : line.Usages.Items()) {
+    if (usage.Var == nullptr) return false;
+    TVar& var = *usage.Var;
+    const bool registerOrFlag = tVarList::IsRegister(var) || tVarList::IsFlag(var);
+    if ((usage.Usage & (uWrite | uModify | uPop)) && !registerOrFlag) return false;
+    // The interrupt flag changes what the hardware does, not only what is read.
+    if (tVarList::IsFlag(var) && var.Address == 7 && (usage.Usage & (uWrite | uModify))) return false;
+    if (!registerOrFlag && (var.Kind == vk::PData || Program.Vars.IsVolatile(var))) return false;
+  }
+  return true;
+}
+
+std::uint8_t TAnalysis::FlagsChangedBy(const TLine& old, TLineType replacement) {
+  auto oldFlags = static_cast<std::uint8_t>(LineRegisterBits(old, 0, 0).Def >> kFlagBit0);
+  if (replacement == lt::Unknown) return oldFlags;
+  const TInstrEffect* effect = FindEffect(replacement);
+  // Without an entry, or writing SREG through an operand, any flag may change.
+  if (effect == nullptr || effect->Unknown || effect->Op1.Kind == OperandKind::StatusBit ||
+      effect->Op1.Kind == OperandKind::Io || effect->Op1.Kind == OperandKind::Data)
+    return sreg::All;
+  return static_cast<std::uint8_t>(oldFlags | effect->FlagsWritten);
+}
+
+bool TAnalysis::FlagsReadAfter(std::uint8_t mask, int from) const {
+  return mask != 0 && FlagsUsedLater(Program, from, mask);
+}
+
+int TAnalysis::PreviousCodeLine(int i) const {
+  for (int k = i - 1; k >= 0; --k) {
+    const TLine* line = Program.Line(k);
+    if (line == nullptr) return -1;
+    if (line->Size > 0) return k;
+  }
+  return -1;
+}
+
+bool TAnalysis::IsInSkipShadow(int i) const {
+  int previous = PreviousCodeLine(i);
+  return previous >= 0 && Program.Line(previous)->IsSkip();
+}
+
+TMemoryAccess TAnalysis::MemoryAccessOf(int i) const {
+  const TLine& line = *Program.Line(i);
+  using K = TMemoryAccess::TKind;
+  if (line.UnknownEffect) return {.Kind = K::Unknown, .Reads = true, .Writes = true};
+  if (line.LineType == lt::LDS || line.LineType == lt::STS) return DirectAccess(line);
+  if (!(line.Memory & (mem::PointerRead | mem::PointerWrite))) return {};
+  TMemoryAccess access{.Kind = K::Unknown,
+                       .Size = 1,
+                       .Reads = (line.Memory & mem::PointerRead) != 0,
+                       .Writes = (line.Memory & mem::PointerWrite) != 0};
+  if (std::int32_t target = CurrentPointerTargets(Program).TargetOf(i); target >= 0) {
+    access.Kind = K::Data;
+    access.Start = target;
+  } else if (line.PtrReg == kYRegister && (line.LineType == lt::LDD || line.LineType == lt::STD)) {
+    std::optional<std::int64_t> q = ImmediateByte(Program.Vars, Trim(line.LineType == lt::LDD ? line.Op2 : line.Op1).substr(2));
+    if (q) {
+      access.Kind = K::Frame;
+      access.Start = *q;
+    }
+  }
+  return access;
+}
+
+bool TAnalysis::MayReadBytes(int k, const TMemoryAccess& bytes) const {
+  const TLine& line = *Program.Line(k);
+  if (bytes.Kind == TMemoryAccess::TKind::None) return false;
+  if (line.UnknownEffect) return true;
+  if ((line.FlowKind & fkCall) && CallEffectOf(Program, k).MayLoad) return true;
+  const TMemoryAccess access = MemoryAccessOf(k);
+  using K = TMemoryAccess::TKind;
+  if (access.Reads && access.Kind != K::None) {
+    if (bytes.Kind == K::Unknown) return true;
+    if (access.Kind == K::Unknown) {
+      // A pointer nobody knows reaches the frame, and data from the lowest address taken up.
+      const bool pointer = (line.Memory & mem::PointerRead) != 0;
+      if (!pointer || bytes.Kind == K::Frame || bytes.Start + bytes.Size > Program.Vars.PointerReachFrom) return true;
+    } else if (access.Kind == bytes.Kind &&
+               MayOverlap(TByteRange{.Known = true, .Start = access.Start, .Size = access.Size},
+                          TByteRange{.Known = true, .Start = bytes.Start, .Size = bytes.Size})) {
+      return true;
+    }
+  }
+  if (bytes.Kind != K::Data) return bytes.Kind == K::Unknown;
+  const TByteRange range{.Known = true, .Start = bytes.Start, .Size = bytes.Size};
+  for (const TVarUsage& usage : line.Usages.Items())
+    if (usage.Var == nullptr || ((usage.Usage & (uRead | uModify)) && MayOverlap(DataRangeOf(*usage.Var), range)))
+      return true;
+  return false;
+}
+
+int TAnalysis::InstructionSize(TLineType type) {
+  const TInstrEffect* effect = FindEffect(type);
+  return effect == nullptr || effect->Unknown ? 0 : effect->Size;
+}
+
+bool TAnalysis::Reaches(int i) const {
+  const TLine& line = *Program.Line(i);
+  const bool shortReach = IsBranchType(line.LineType);
+  if (!shortReach && line.LineType != lt::RJMP && line.LineType != lt::RCALL) return true;
+  std::string_view target = Trim(line.TargetOperand());
+  if (!IsPlainLabel(target)) return false;
+  int distance = 0;
+  return shortReach ? ShortBranchReach(Program, i, target, distance) : LongBranchReach(Program, i, target, distance);
+}
+
+bool TAnalysis::LabelNeeded(int i) const {
+  const TLine& line = *Program.Line(i);
+  if (line.LabelName.empty()) return false;
+  if (IsSystemLabel(line.LabelName) || IsAddressTaken(line.LabelName) || Program.DataLabels.Find(line.LabelName))
+    return true;
+  const TASMLabel* label = Program.Labels.Find(line.LabelName);
+  if (label == nullptr || label->RefCount > 0) return true;
+  int previous = i - 1;
+  while (previous >= 0 && Program.Line(previous) != nullptr && IsPassiveMarker(Program.Line(previous)->LineType))
+    --previous;
+  return previous >= 0 && Program.Line(previous) != nullptr && Program.Line(previous)->LineType == lt::FUNC;
+}
+
+TPredecessors TAnalysis::Predecessors(int i) const {
+  TSearchCache& cache = CurrentSearchCache(Program);
+  if (Reverse.Generation != cache.Generation || Reverse.Count != cache.Count) {
+    const std::size_t n = cache.Graph.Nodes.size();
+    Reverse.Lines.assign(n, {});
+    Reverse.CallEntered.assign(n, false);
+    for (std::size_t k = 0; k < n; ++k) {
+      const TLineNode& node = cache.Graph.Nodes[k];
+      for (int to : node.Succ)
+        if (to >= 0) Reverse.Lines[static_cast<std::size_t>(to)].push_back(static_cast<int>(k));
+      if (node.CallEntry >= 0) Reverse.CallEntered[static_cast<std::size_t>(node.CallEntry)] = true;
+    }
+    Reverse.Generation = cache.Generation;
+    Reverse.Count = cache.Count;
+  }
+  TPredecessors found{Reverse.Lines[static_cast<std::size_t>(i)], Reverse.CallEntered[static_cast<std::size_t>(i)]};
+  const TLine& line = *Program.Line(i);
+  if (line.IsJoin() && (IsAddressTaken(line.LabelName) || Program.DataLabels.Find(line.LabelName))) found.Entered = true;
+  if (line.InMarkedRegion) found.Entered = true;
+  return found;
+}
+
+const TRoutineSummaries& TAnalysis::Summaries() const { return CurrentRoutineSummaries(Program); }
+
+bool TAnalysis::IsAddressTaken(std::string_view label) const { return Summaries().IsAddressTaken(label); }
+
+bool TAnalysis::HasPositionDependentCode() const { return korvid::HasPositionDependentCode(Program); }
+
+TRegFlagSet TAnalysis::AddressTakenRegisters() const { return CurrentSearchCache(Program).Graph.AddressTaken; }
+
+}  // namespace korvid

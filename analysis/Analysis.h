@@ -1,0 +1,159 @@
+// The one object every pass asks: what the program's lines do, where values
+// are still read, which bytes a line touches, whether a rewrite's instruction
+// can be encoded and whether transfers reach. Each question of the rewrite
+// contract is answered here once. The answers share the caches the line list
+// carries for the analysis, so asking costs no rebuild until the program changes.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/CallEffects.h"
+#include "analysis/UsageSets.h"
+#include "source/LineTypes.h"
+
+namespace korvid {
+
+class TLineList;
+class TRoutineSummaries;
+struct TLine;
+struct TVar;
+
+// Is the value `Var` holds before line `From` read on some path from there?
+struct TUseQuery {
+  TVar* Var = nullptr;
+  int From = 0;
+  // Flags (status-register bit order) asked about together with Var.
+  std::uint8_t Flags = 0;
+  // A path ends unread at this line; -1: none.
+  int To = -1;
+  // Pointer pairs a pointer read may be assumed not to reach Var through (ptrexempt bits).
+  int ExemptPointers = 0;
+  // Every flag counts as read at a conditional branch.
+  bool FlagsAtConditional = false;
+  // Every RET counts as reading everything.
+  bool ReturnsEverything = false;
+};
+
+// The data bytes one line reads or writes besides registers, I/O and the stack.
+struct TMemoryAccess {
+  enum class TKind : std::uint8_t {
+    None,     // no data memory
+    Data,     // Start is a data address
+    Frame,    // Start is a displacement from Y; the same bytes only while Y is unchanged
+    Unknown,  // may be any byte
+  };
+  TKind Kind = TKind::None;
+  std::int64_t Start = 0;
+  std::int64_t Size = 0;
+  bool Reads = false;
+  bool Writes = false;
+
+  bool SameBytes(const TMemoryAccess& other) const {
+    return Kind == other.Kind && (Kind == TKind::Data || Kind == TKind::Frame) && Start == other.Start &&
+           Size == other.Size;
+  }
+};
+
+// The lines control may come from into a line.
+struct TPredecessors {
+  std::vector<int> Lines;
+  // Also entered in ways no transfer shows: a call, an address taken, data, a vector row.
+  bool Entered = false;
+};
+
+class TAnalysis {
+ public:
+  explicit TAnalysis(TLineList& lines);
+
+  TLineList& Lines() const { return Program; }
+
+  // While a freeze lasts, every answer is for the program as it was when the
+  // outermost freeze began. Only for passes whose edits never make a dead
+  // value live (removing dead results and unreachable code, shortening jumps):
+  // the old answers then still err towards "used". Freezes nest.
+  class TFreeze {
+   public:
+    explicit TFreeze(const TAnalysis& facts);
+    ~TFreeze();
+    TFreeze(const TFreeze&) = delete;
+    TFreeze& operator=(const TFreeze&) = delete;
+
+   private:
+    const TLineList& Program;
+  };
+  [[nodiscard]] TFreeze Freeze() const { return TFreeze(*this); }
+
+  // --- registers and flags
+  bool IsUsedLater(const TUseQuery& query) const;
+  // Whether any register or flag of `set` may be read on a path from line
+  // `from` before it is written; implicit operands and calls included.
+  bool AnyLive(TRegFlagSet set, int from) const;
+  // The registers and flags line i may write, its implicit operands included.
+  TRegFlagSet Writes(int i) const;
+  // The lowest register of `candidates` that no line of first..last reads or
+  // writes and that is dead from first up to the line after last: free for
+  // use as a scratch register over those lines.
+  std::optional<int> FreeRegister(int first, int last, TRegFlagSet candidates) const;
+  // The line's only effect is the registers and flags it writes: once they are
+  // dead it may go. Never true for memory, I/O, the stack, transfers, the
+  // interrupt flag, or variables a pointer or an interrupt may see.
+  bool IsRemovableIfDead(int i) const;
+
+  // --- flags
+  // Flags (SREG bit order) that differ at the point after `old` when it is
+  // replaced by an instruction of type `replacement`, or removed (lt::Unknown):
+  // every flag either one writes, since their values need not agree.
+  static std::uint8_t FlagsChangedBy(const TLine& old, TLineType replacement);
+  // Whether a flag of `mask` as it is before line `from` may be read on some path.
+  bool FlagsReadAfter(std::uint8_t mask, int from) const;
+
+  // --- skip shadows
+  // The code line before line i is a skip: line i is skipped as a whole, and
+  // it is neither removed nor resized unless the skip changes with it.
+  bool IsInSkipShadow(int i) const;
+  // The code line before line i; -1 when none.
+  int PreviousCodeLine(int i) const;
+
+  // --- memory
+  TMemoryAccess MemoryAccessOf(int i) const;
+  // Whether line k may read a byte of `bytes` (named, through a pointer, or by a call).
+  bool MayReadBytes(int k, const TMemoryAccess& bytes) const;
+
+  // --- encodings and reach
+  // The size in bytes of an instruction of `type` as written; 0 when unknown.
+  static int InstructionSize(TLineType type);
+  // Whether the transfer on line i (branch, RJMP, RCALL) reaches its label; JMP
+  // and CALL always do, and so does any other line.
+  bool Reaches(int i) const;
+
+  // --- control flow
+  // Whether the label on line i must stay: other lines name it, data or an
+  // entry directive use it, it is a system label, or a routine begins there.
+  bool LabelNeeded(int i) const;
+  TPredecessors Predecessors(int i) const;
+
+  // --- routines and layout
+  const TRoutineSummaries& Summaries() const;
+  // The label is named by a line other than a direct transfer: code may be entered there unseen.
+  bool IsAddressTaken(std::string_view label) const;
+  // Some code depends on where instructions land (transfers by offset, code addresses in arithmetic).
+  bool HasPositionDependentCode() const;
+  // Registers whose address is taken: a pointer access may reach them.
+  TRegFlagSet AddressTakenRegisters() const;
+
+ private:
+  TLineList& Program;
+  // The line graph turned round, for the generation the search cache answers for.
+  struct TReverseGraph {
+    std::uint64_t Generation = 0;
+    int Count = -1;
+    std::vector<std::vector<int>> Lines;
+    std::vector<bool> CallEntered;
+  };
+  mutable TReverseGraph Reverse;
+};
+
+}  // namespace korvid

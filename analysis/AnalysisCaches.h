@@ -1,0 +1,39 @@
+// The answers the analysis keeps between questions. The line list carries them
+// for the analysis without knowing their type, so every question about the
+// same program shares them; each answers for one generation of the program.
+#pragma once
+#include <cstdint>
+#include <memory>
+
+namespace korvid {
+
+class TLineList;
+class TSearchCache;
+class TRoutineSummaries;
+class TPointerTargets;
+
+struct TAnalysisCaches {
+  // Liveness and modification answers of the path searches.
+  std::shared_ptr<TSearchCache> SearchCache;
+  // What each routine may do to its callers.
+  std::shared_ptr<const TRoutineSummaries> RoutineSummaries;
+  // Where each pointer access reaches.
+  std::shared_ptr<const TPointerTargets> PointerTargets;
+  // Whether code depends on where instructions land.
+  struct TPositionDependence {
+    std::uint64_t Generation = 0;
+    int LineCount = -1;
+    bool Value = false;
+  } PositionDependence;
+  // While frozen, every answer is for the program as it was at this generation.
+  std::uint64_t FrozenGeneration = 0;
+  int FreezeDepth = 0;
+};
+
+// Read-only questions may fill the caches, so a const program has them too.
+TAnalysisCaches& CachesOf(const TLineList& lines);
+
+// The generation the caches answer for: the program's current one, unless frozen.
+std::uint64_t AnalysisGeneration(const TLineList& lines);
+
+}  // namespace korvid

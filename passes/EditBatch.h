@@ -1,0 +1,58 @@
+// The edits one firing of a rule makes, checked as a whole and then made as a
+// whole: every line they touch may change (the line filter), no line in a
+// skip's shadow is removed or gets a line put before it unless the skip is
+// edited too, and every transfer whose span they change still
+// reaches. When a check fails nothing is changed. The firing is counted for
+// the rule with the bytes it saved, and the change log names the rule.
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "source/LineTypes.h"
+
+namespace korvid {
+
+class TAnalysis;
+class TLineList;
+struct TRule;
+
+class TEditBatch {
+ public:
+  TEditBatch(const TAnalysis& facts, const TRule& rule);
+
+  void Remove(int line);
+  // The line keeps its label and routine.
+  void Replace(int line, TLineType type, std::string_view mnemonic, std::string_view operands);
+  void InsertBefore(int line, TLineType type, std::string_view mnemonic, std::string_view operands);
+
+  // False, with the program as it was, when a check fails or nothing was staged.
+  bool Apply();
+
+ private:
+  enum class TKind { Remove, Replace, Insert };
+  struct TEdit {
+    TKind Kind;
+    int Line;
+    TLineType Type = 0;
+    std::string Mnemonic;
+    std::string Operands;
+    int Delta = 0;  // bytes the edit adds (negative: removes)
+  };
+
+  bool MayChangeAll() const;
+  bool KeepsSkipShadows() const;
+  bool TransfersStillReach() const;
+  bool EditsLine(int line) const;
+  // What the line's start moves by: the deltas of the edits before it.
+  int Shift(int line) const;
+  void Make();
+
+  const TAnalysis& Facts;
+  TLineList& Lines;
+  const TRule& Rule;
+  std::vector<TEdit> Edits;
+  bool Refused = false;
+};
+
+}  // namespace korvid

@@ -1,0 +1,57 @@
+#include "passes/Rules.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "passes/RemoveRedundant.h"
+#include "source/LineList.h"
+#include "source/Text.h"
+
+namespace korvid {
+
+bool RuleEnabled(const TLineList& lines, const TRule& rule) {
+  if (rule.Off && lines.Run.Directives[*rule.Off]) return false;
+  return lines.Pass.RuleEnabled(rule.Name);
+}
+
+std::span<const TRule* const> AllRules() {
+  static const std::vector<const TRule*> rules = [] {
+    std::vector<const TRule*> all;
+    for (const TRule& rule : RemoveRedundantRules()) all.push_back(&rule);
+    return all;
+  }();
+  return rules;
+}
+
+const TRule* FindRule(std::string_view name) {
+  for (const TRule* rule : AllRules())
+    if (EqualsNoCase(rule->Name, name)) return rule;
+  return nullptr;
+}
+
+std::vector<std::string> RuleStatistics(const TPassContext& context) {
+  struct TRow {
+    const TRule* Rule;
+    TRuleCount Count;
+  };
+  std::vector<TRow> rows;
+  for (const TRule* rule : AllRules()) {
+    auto found = context.RuleCounts.find(rule->Name);
+    rows.push_back({rule, found == context.RuleCounts.end() ? TRuleCount{} : found->second});
+  }
+  std::stable_sort(rows.begin(), rows.end(), [](const TRow& a, const TRow& b) {
+    return a.Count.BytesSaved != b.Count.BytesSaved ? a.Count.BytesSaved > b.Count.BytesSaved
+                                                    : a.Count.Fired > b.Count.Fired;
+  });
+  std::vector<std::string> lines;
+  for (const TRow& row : rows) {
+    char text[160];
+    std::snprintf(text, sizeof text, "%-24.*s %-10.*s %8d fired %8d bytes", static_cast<int>(row.Rule->Name.size()),
+                  row.Rule->Name.data(), static_cast<int>(row.Rule->Pass.size()), row.Rule->Pass.data(),
+                  row.Count.Fired, row.Count.BytesSaved);
+    lines.emplace_back(text);
+  }
+  return lines;
+}
+
+}  // namespace korvid
