@@ -2,8 +2,10 @@
 
 #include <array>
 #include <utility>
+#include <vector>
 
 #include "app/UserBisectionTerminal.h"
+#include "passes/Rules.h"
 #include "source/Text.h"
 
 namespace korvid {
@@ -69,6 +71,21 @@ std::optional<std::string> TArgumentReader::Value() {
   return std::string(Argv[++Index]);
 }
 
+namespace {
+
+std::vector<std::string> SplitRuleNames(std::string_view text) {
+  std::vector<std::string> names;
+  while (!text.empty()) {
+    std::size_t comma = text.find(',');
+    std::string_view name = Trim(text.substr(0, comma));
+    if (!name.empty()) names.emplace_back(name);
+    text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+  }
+  return names;
+}
+
+}  // namespace
+
 std::string ReadCommandLine(int argc, char** argv, TCommandLine& line) {
   TArgumentReader words(argc, argv);
   while (words.Next()) {
@@ -82,6 +99,16 @@ std::string ReadCommandLine(int argc, char** argv, TCommandLine& line) {
       line.Version = true;
     } else if (word == "--verify") {
       line.Verify = true;
+    } else if (word == "--stats") {
+      line.Stats = true;
+    } else if (word == "--only") {
+      std::string value = words.Value().value_or("");
+      for (const std::string& name : SplitRuleNames(value)) {
+        const TRule* rule = FindRule(name);
+        if (rule == nullptr) return word + " takes rule names as --stats lists them, not " + Quoted(name);
+        line.Only.insert(std::string(rule->Name));
+      }
+      if (line.Only.empty()) return word + " takes one or more rule names, separated by commas";
     } else if (word == "--debug-result") {
       std::string value = words.Value().value_or("");
       line.Debug.Result = ReadSpecialDebugOption(value);
@@ -103,6 +130,7 @@ std::string ReadCommandLine(int argc, char** argv, TCommandLine& line) {
   // The interactive run asks for its files and always shows its progress.
   if (line.File.empty() && !line.Mode.empty()) return "the mode " + line.Mode + " needs a FILE";
   if (line.File.empty() && line.Verify) return "--verify needs a FILE";
+  if (line.File.empty() && (line.Stats || !line.Only.empty())) return "--stats and --only need a FILE";
   if (line.Debug.BlockSize && !line.Debug.Result) return "--debug-block-size needs --debug-result";
   return "";
 }

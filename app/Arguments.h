@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,10 @@ struct TCommandLine {
   std::string File;
   std::string Mode;  // as given ("-FH"); empty for the full optimisation shown
   bool Verify = false;
+  // Print, per rule, how often it fired and the bytes it saved.
+  bool Stats = false;
+  // Run only these rules (names as --stats lists them); empty: every rule.
+  std::set<std::string, std::less<>> Only;
   TSpecialDebugInput Debug;
 };
 

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "app/FileNames.h"
+#include "passes/Rules.h"
 #include "app/FileReplace.h"
 #include "app/Progress.h"
 #include "app/ProjectFile.h"
@@ -188,6 +189,7 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
 
   std::string original = lines.SaveToText();
   std::vector<std::string> written;
+  lines.Pass.OnlyRules = options.OnlyRules;
   try {
     if (!inputIsCopy) {
       lines.SaveToFile(dsmName);
@@ -213,6 +215,8 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
                       optimised);
   }
   AddReports(outputs, lines, asmName);
+  if (options.Stats)
+    for (const std::string& row : RuleStatistics(lines.Pass)) std::cout << row << '\n';
   if (!WriteOutputs(outputs, written)) return kExitFailed;
   return lines.Run.Aborted ? ReportAborted() : kExitSuccess;
 }

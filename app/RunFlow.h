@@ -3,6 +3,7 @@
 #pragma once
 #include <functional>
 #include <iosfwd>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,10 @@ using TBehaviourCheck =
 struct TRunOptions {
   TBehaviourCheck Check;
   TSpecialDebugInput Debug;
+  // Prints the rule statistics on standard output after the run.
+  bool Stats = false;
+  // Only these rules run; empty: every rule.
+  std::set<std::string, std::less<>> OnlyRules;
 };
 
 int RunCommandLine(const std::string& input, const std::string& modeSwitch, const TRunOptions& options = {});

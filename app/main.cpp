@@ -34,6 +34,10 @@ void PrintUsage() {
                "Options:\n"
                "  --verify   check by simulation that the optimised program behaves like\n"
                "             the input before replacing it (needs simavr and binutils-avr)\n"
+               "  --stats    print, per rewrite rule, how often it fired and the bytes it\n"
+               "             saved (one rule a line, most bytes first)\n"
+               "  --only RULE[,RULE]\n"
+               "             run only the named rules (as --stats names them)\n"
                "  --debug-result new|failed|passed\n"
                "             special debug mode (the program holds .OPTI SPECIAL_DEBUG):\n"
                "             the last test's result, where no terminal can be asked\n"
@@ -96,6 +100,8 @@ int main(int argc, char** argv) {
   korvid::TRunOptions options;
   if (line.Verify) options.Check = CheckBySimulation;
   options.Debug = line.Debug;
+  options.Stats = line.Stats;
+  options.OnlyRules = line.Only;
   if (line.File.empty()) return korvid::RunInteractive(std::cin, std::cerr, options.Debug);
   if (isatty(STDIN_FILENO)) options.Debug.Terminal = &std::cin;
   return korvid::RunCommandLine(line.File, line.Mode, options);

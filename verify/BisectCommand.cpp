@@ -29,7 +29,8 @@ void PrintFault(const TBisectReport& report) {
             << (report.minimal ? "Lines" : "Lines (the search stopped before it could reduce them further)")
             << " whose optimisation breaks it:\n";
   for (const TLineChange& change : report.changes)
-    std::cout << "  line " << change.LineIndex << " (" << change.Pass << "): \"" << change.Before << "\" -> \""
+    std::cout << "  line " << change.LineIndex << " (" << change.Pass
+              << (change.Rule.empty() ? "" : ", rule " + change.Rule) << "): \"" << change.Before << "\" -> \""
               << change.After << "\"\n";
   std::cout << "First difference: " << report.message << '\n';
 }
