@@ -1,0 +1,25 @@
+// Runs one pass, or some of its rules, on a program text: a pass's tests then
+// see only what that pass does, whatever other passes the driver runs.
+#pragma once
+#include <set>
+#include <string>
+
+#include "passes/Driver.h"
+#include "source/LineList.h"
+
+namespace korvid::testing {
+
+// Repeats the pass until it changes nothing, as the driver does, and tidies the lines.
+inline std::string RunPass(const std::string& program, const TPass& pass, std::set<std::string, std::less<>> rules = {}) {
+  TLineList lines;
+  lines.LoadFromText(program);
+  lines.Pass.OnlyRules = std::move(rules);
+  lines.Pass.Name = "test";
+  for (int round = 0; round < 10 && pass(lines); ++round) {
+  }
+  lines.Pass.Name = {};
+  TidyLines(lines);
+  return lines.SaveToText();
+}
+
+}  // namespace korvid::testing
