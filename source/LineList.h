@@ -4,6 +4,7 @@
 #pragma once
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -118,6 +119,9 @@ class TLineList {
   std::int32_t DataBytes = 0;
   bool AllowInline = true;
   std::uint8_t PcMode = 2;
+  // The line types of the program as loaded: what the compiler wrote shows
+  // what the device offers (analysis/Encoding.h), whatever passes change later.
+  std::bitset<lt::Count> LoadedTypes;
   std::chrono::system_clock::time_point LoadTime;
   std::string ScopePrefix = "%";
   // Read by the parse workers, so it is atomic; it only ever goes from false to true.
