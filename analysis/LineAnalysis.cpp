@@ -363,6 +363,7 @@ void AnalyseAll(TLineList& lines) {
   lines.Run.ProcessMessages();
   CreateRegisterVariables(lines);
   lines.AnalysedCount = 0;
+  lines.LoadedTypes.reset();
   TWalkState state;
   lines.StartParse();
   TFunctionTracker routines(lines);
@@ -377,6 +378,7 @@ void AnalyseAll(TLineList& lines) {
     if (!ApplyScopePrefix(lines, i)) AnalyseLine(lines, i);
     lines.AnalysedCount = i + 1;
     TLine& line = *lines.Line(i);
+    lines.LoadedTypes.set(line.LineType);
     lines.Run.ProgressIndex = i;
     line.LineIndex = i;
     if (!line.LabelName.empty()) lines.Labels.Define(line.LabelName).LineIndex = i;

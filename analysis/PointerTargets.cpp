@@ -21,52 +21,6 @@ namespace {
 constexpr int kFirstPointerRegister = 26;
 constexpr std::int64_t kAddressMask = 0xFFFF;
 
-// A sum of numbers and at most one memory variable's address, added.
-std::optional<std::int64_t> SumValue(const tVarList& vars, std::string_view text) {
-  std::int64_t total = 0;
-  bool symbolSeen = false;
-  char sign = '+';
-  text = Trim(text);
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    sign = text.front();
-    text = text.substr(1);
-  }
-  for (;;) {
-    std::size_t end = text.find_first_of("+-");
-    std::string_view term = Trim(text.substr(0, end));
-    std::int64_t value = 0;
-    if (TValue number = Evaluate(term); number.Known) {
-      value = number.Value;
-    } else {
-      const TVar* var = vars.Find(term);
-      if (symbolSeen || sign != '+' || var == nullptr || !IsMemoryVariable(*var) || var->Address < 0) return {};
-      symbolSeen = true;
-      value = var->Address;
-    }
-    bool overflow = sign == '+' ? __builtin_add_overflow(total, value, &total)
-                                : __builtin_sub_overflow(total, value, &total);
-    if (overflow) return {};
-    if (end == std::string_view::npos) return total;
-    sign = text[end];
-    text = text.substr(end + 1);
-  }
-}
-
-// AND binds loosest, then SHRB, then the sum, as the compiler writes them.
-std::optional<std::int64_t> ExpressionValue(const tVarList& vars, std::string_view text) {
-  for (std::string_view op : {" AND ", " SHRB "}) {
-    std::size_t at = text.find(op);
-    if (at == std::string_view::npos) continue;
-    std::optional<std::int64_t> left = ExpressionValue(vars, text.substr(0, at));
-    TValue right = Evaluate(Trim(text.substr(at + op.size())));
-    if (!left || *left < 0 || !right.Known || right.Value < 0) return {};
-    if (op == " AND ") return *left & right.Value;
-    if (right.Value > 15) return {};
-    return *left >> right.Value;
-  }
-  return SumValue(vars, text);
-}
-
 // What the sweep knows of R26..R31, -1 for an unknown byte.
 using TPointerBytes = std::array<std::int32_t, 6>;
 
@@ -147,7 +101,7 @@ void Apply(const TLineList& lines, int index, const TLine& line, TRegFlagSet add
 }  // namespace
 
 std::optional<std::int64_t> ImmediateByte(const tVarList& vars, std::string_view text) {
-  std::optional<std::int64_t> value = ExpressionValue(vars, Trim(text));
+  std::optional<std::int64_t> value = ExpressionValue(vars, Trim(text), IsMemoryVariable);
   if (!value || *value < 0 || *value > 0xFF) return {};
   return value;
 }

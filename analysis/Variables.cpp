@@ -39,7 +39,53 @@ bool AlwaysLiveRegisterName(std::string_view name) {
          EqualsNoCase(name, "_FPTRHI");
 }
 
+// A sum of numbers and at most one named address, added.
+std::optional<std::int64_t> SumValue(const tVarList& vars, std::string_view text, bool (*named)(const TVar&)) {
+  std::int64_t total = 0;
+  bool symbolSeen = false;
+  char sign = '+';
+  text = Trim(text);
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    sign = text.front();
+    text = text.substr(1);
+  }
+  for (;;) {
+    std::size_t end = text.find_first_of("+-");
+    std::string_view term = Trim(text.substr(0, end));
+    std::int64_t value = 0;
+    if (TValue number = Evaluate(term); number.Known) {
+      value = number.Value;
+    } else {
+      const TVar* var = vars.Find(term);
+      if (symbolSeen || sign != '+' || var == nullptr || !named(*var) || var->Address < 0) return {};
+      symbolSeen = true;
+      value = var->Address;
+    }
+    bool overflow = sign == '+' ? __builtin_add_overflow(total, value, &total)
+                                : __builtin_sub_overflow(total, value, &total);
+    if (overflow) return {};
+    if (end == std::string_view::npos) return total;
+    sign = text[end];
+    text = text.substr(end + 1);
+  }
+}
+
 }  // namespace
+
+std::optional<std::int64_t> ExpressionValue(const tVarList& vars, std::string_view text,
+                                            bool (*named)(const TVar&)) {
+  for (std::string_view op : {" AND ", " SHRB "}) {
+    std::size_t at = text.find(op);
+    if (at == std::string_view::npos) continue;
+    std::optional<std::int64_t> left = ExpressionValue(vars, text.substr(0, at), named);
+    TValue right = Evaluate(Trim(text.substr(at + op.size())));
+    if (!left || *left < 0 || !right.Known || right.Value < 0) return {};
+    if (op == " AND ") return *left & right.Value;
+    if (right.Value > 15) return {};
+    return *left >> right.Value;
+  }
+  return SumValue(vars, text, named);
+}
 
 bool TVar::HasName(std::string_view name) const {
   return std::any_of(Names.begin(), Names.end(), [name](const std::string& n) { return EqualsNoCase(n, name); });

@@ -6,6 +6,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -97,6 +98,13 @@ class tVarList {
   // Variables by address, in order of creation, so aliases are found without a scan.
   std::map<TAddressKey, std::vector<TVar*>> ByAddress;
 };
+
+// The value of an operand expression as the compiler writes them: numbers and
+// at most one added name whose variable `named` accepts (its address), reduced
+// by " AND mask" or " SHRB n"; AND binds loosest, then SHRB, then the sum.
+// None when any part is not known.
+std::optional<std::int64_t> ExpressionValue(const tVarList& vars, std::string_view text,
+                                            bool (*named)(const TVar&));
 
 // Adds a usage of a variable to a line's list; none is an internal error.
 void AddUsage(TVarUsageList& list, TVar* var, TUsageSet bits);

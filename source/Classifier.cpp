@@ -313,29 +313,6 @@ bool IsSkipType(TLineType type) {
   return type == lt::CPSE || type == lt::SBRC || type == lt::SBRS || type == lt::SBIC || type == lt::SBIS;
 }
 
-bool RegisterAllowed(TLineType type, int reg, int ptrReg) {
-  switch (type) {
-    case lt::ADIW:
-    case lt::SBIW:
-      return reg == 24 || reg == 26 || reg == 28 || reg == 30;
-    case lt::SUBI: case lt::SBCI: case lt::ANDI: case lt::ORI: case lt::SBR: case lt::CBR:
-    case lt::SER: case lt::CPI: case lt::LDI: case lt::MULS: case lt::MULSU:
-      return reg >= 16;
-    case lt::FMUL: case lt::FMULS: case lt::FMULSU:
-      return reg >= 16 && reg <= 23;
-    case lt::MOVW:
-      return reg % 2 == 0;
-    case lt::LPM: case lt::ELPM:
-      return reg < 26;
-    case lt::ST: case lt::STD: case lt::LDD: case lt::LD: case lt::LAS: case lt::LAC: case lt::LAT:
-    case lt::XCH:
-      if (ptrReg == 26 || ptrReg == 28 || ptrReg == 30) return reg != ptrReg && reg != ptrReg + 1;
-      return reg < 26;
-    default:
-      return true;
-  }
-}
-
 bool IsUntypedInstruction(std::string_view word) {
   static constexpr std::array<std::string_view, 9> kWords = {"SLEEP", "CLN", "CLS", "CLV", "SEN",
                                                              "SES",   "SEV", "BSET", "BCLR"};

@@ -26,9 +26,6 @@ void ResetTypePresence();
 
 bool IsEntryDirective(TLineType type);
 bool IsSkipType(TLineType type);
-// Whether register Reg may be the first operand of an instruction of this type;
-// PtrReg is the pointer pair the instruction uses (26, 28, 30) or anything else.
-bool RegisterAllowed(TLineType type, int reg, int ptrReg);
 
 // Words the instruction set has but the line-type table does not: they keep
 // line type 0 and are split like instructions, so the analysis sees them.

@@ -4,6 +4,7 @@
 #pragma once
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -99,6 +100,9 @@ class TLineList {
   TFunctionList Functions;
   std::int32_t DataBytes = 0;
   std::uint8_t PcMode = 2;
+  // The line types of the program as loaded: what the compiler wrote shows
+  // what the device offers (analysis/Encoding.h), whatever passes change later.
+  std::bitset<lt::Count> LoadedTypes;
   std::string ScopePrefix = "%";
   // The compiler's error file, where warnings and the first abort message go.
   TErrorFile Errors;

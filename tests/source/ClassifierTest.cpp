@@ -114,17 +114,7 @@ TEST(ClassifierTest, PresenceTableLearnsFromClassifiedLines) {
   ResetTypePresence();
 }
 
-TEST(ClassifierTest, RegisterAllowedFollowsTheEncodings) {
-  EXPECT_TRUE(RegisterAllowed(lt::ADIW, 24, -1));
-  EXPECT_FALSE(RegisterAllowed(lt::ADIW, 25, -1));
-  EXPECT_FALSE(RegisterAllowed(lt::LDI, 15, -1));
-  EXPECT_TRUE(RegisterAllowed(lt::LDI, 16, -1));
-  EXPECT_FALSE(RegisterAllowed(lt::FMUL, 24, -1));
-  EXPECT_FALSE(RegisterAllowed(lt::MOVW, 3, -1));
-  EXPECT_FALSE(RegisterAllowed(lt::LD, 31, 30));
-  EXPECT_TRUE(RegisterAllowed(lt::LD, 27, 30));
-  EXPECT_FALSE(RegisterAllowed(lt::LD, 27, -1));
-  EXPECT_TRUE(RegisterAllowed(lt::MOV, 31, -1));
+TEST(ClassifierTest, SkipAndEntryTypes) {
   EXPECT_TRUE(IsSkipType(lt::CPSE));
   EXPECT_FALSE(IsSkipType(lt::BREQ));
   EXPECT_TRUE(IsEntryDirective(lt::ENTRYUNIT));
