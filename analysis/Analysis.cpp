@@ -14,6 +14,7 @@
 #include "analysis/PositionDependentCode.h"
 #include "analysis/RoutineSummary.h"
 #include "analysis/SearchCache.h"
+#include "analysis/StackDepth.h"
 #include "source/Classifier.h"
 #include "source/Labels.h"
 #include "source/LineList.h"
@@ -224,6 +225,23 @@ bool TAnalysis::Reaches(int i) const {
   if (!IsPlainLabel(target)) return false;
   int distance = 0;
   return shortReach ? ShortBranchReach(Program, i, target, distance) : LongBranchReach(Program, i, target, distance);
+}
+
+std::string TAnalysis::EncodingFault(TLineType type, std::string_view op1, std::string_view op2) const {
+  return korvid::EncodingFault(Program, type, op1, op2);
+}
+
+TDeviceFeatures TAnalysis::Device() const { return DeviceFeaturesOf(Program); }
+
+std::optional<int> TAnalysis::StackDepth(int i) const {
+  auto& cached = CachesOf(Program).StackDepths;
+  if (!cached || cached->Generation != AnalysisGeneration(Program) || cached->LineCount != Program.Count())
+    cached = std::make_shared<const TStackDepths>(Program);
+  return cached->Before(i);
+}
+
+bool TAnalysis::ReadsStackPointerBetween(int from, int to) const {
+  return korvid::ReadsStackPointerBetween(Program, from, to);
 }
 
 bool TAnalysis::LabelNeeded(int i) const {

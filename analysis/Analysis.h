@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/CallEffects.h"
+#include "analysis/Encoding.h"
 #include "analysis/UsageSets.h"
 #include "source/LineTypes.h"
 
@@ -123,11 +124,22 @@ class TAnalysis {
   bool MayReadBytes(int k, const TMemoryAccess& bytes) const;
 
   // --- encodings and reach
+  // Empty when the instruction, as a pass would write it, is encodable on the
+  // program's device; otherwise why not ("displacement 64 out of 0..63").
+  std::string EncodingFault(TLineType type, std::string_view op1, std::string_view op2) const;
+  TDeviceFeatures Device() const;
   // The size in bytes of an instruction of `type` as written; 0 when unknown.
   static int InstructionSize(TLineType type);
   // Whether the transfer on line i (branch, RJMP, RCALL) reaches its label; JMP
   // and CALL always do, and so does any other line.
   bool Reaches(int i) const;
+
+  // --- stack
+  // Bytes pushed since the routine's entry before line i runs, the same on
+  // every path there; none when not known (SP written, paths disagree, outside routines).
+  std::optional<int> StackDepth(int i) const;
+  // Whether SP may be read on a path from line `from` up to, not including, `to` (-1: until it returns).
+  bool ReadsStackPointerBetween(int from, int to) const;
 
   // --- control flow
   // Whether the label on line i must stay: other lines name it, data or an

@@ -11,6 +11,7 @@ class TLineList;
 class TSearchCache;
 class TRoutineSummaries;
 class TPointerTargets;
+class TStackDepths;
 
 struct TAnalysisCaches {
   // Liveness and modification answers of the path searches.
@@ -19,6 +20,8 @@ struct TAnalysisCaches {
   std::shared_ptr<const TRoutineSummaries> RoutineSummaries;
   // Where each pointer access reaches.
   std::shared_ptr<const TPointerTargets> PointerTargets;
+  // The hardware stack depth at each line.
+  std::shared_ptr<const TStackDepths> StackDepths;
   // Whether code depends on where instructions land.
   struct TPositionDependence {
     std::uint64_t Generation = 0;

@@ -9,6 +9,7 @@
 #include "analysis/RoutineSummary.h"
 #include "analysis/SearchCache.h"
 #include "analysis/Variables.h"
+#include "analysis/AnalysisCaches.h"
 #include "source/LineList.h"
 
 namespace korvid {
@@ -190,7 +191,7 @@ class TDepthSolver {
 
 }  // namespace
 
-TStackDepths::TStackDepths(TLineList& lines) : Generation(lines.AnalysisGeneration()), LineCount(lines.Count()) {
+TStackDepths::TStackDepths(TLineList& lines) : Generation(AnalysisGeneration(lines)), LineCount(lines.Count()) {
   TDepthSolver(lines, Depths).Solve();
 }
 

@@ -33,23 +33,27 @@ bool OffsetFits(const TLineList& lines, TLineType type, int bytes) {
 
 TEditBatch::TEditBatch(const TAnalysis& facts, const TRule& rule) : Facts(facts), Lines(facts.Lines()), Rule(rule) {}
 
-void TEditBatch::Remove(int line) { Edits.push_back({TKind::Remove, line, 0, {}, {}, -Lines.Line(line)->Size}); }
+void TEditBatch::Remove(int line) { Edits.push_back({TKind::Remove, line, 0, {}, {}, {}, -Lines.Line(line)->Size}); }
 
-void TEditBatch::Replace(int line, TLineType type, std::string_view mnemonic, std::string_view operands) {
+void TEditBatch::Replace(int line, TLineType type, std::string_view mnemonic, std::string_view op1,
+                         std::string_view op2) {
   const int size = TAnalysis::InstructionSize(type);
   if (size == 0) Refused = true;
-  Edits.push_back({TKind::Replace, line, type, std::string(mnemonic), std::string(operands),
+  Edits.push_back({TKind::Replace, line, type, std::string(mnemonic), std::string(op1), std::string(op2),
                    size - Lines.Line(line)->Size});
 }
 
-void TEditBatch::InsertBefore(int line, TLineType type, std::string_view mnemonic, std::string_view operands) {
+void TEditBatch::InsertBefore(int line, TLineType type, std::string_view mnemonic, std::string_view op1,
+                              std::string_view op2) {
   const int size = TAnalysis::InstructionSize(type);
   if (size == 0) Refused = true;
-  Edits.push_back({TKind::Insert, line, type, std::string(mnemonic), std::string(operands), size});
+  Edits.push_back({TKind::Insert, line, type, std::string(mnemonic), std::string(op1), std::string(op2), size});
 }
 
 bool TEditBatch::Apply() {
-  if (Refused || Edits.empty() || !MayChangeAll() || !KeepsSkipShadows() || !TransfersStillReach()) return false;
+  if (Refused || Edits.empty() || !MayChangeAll() || !AllEncodable() || !KeepsSkipShadows() ||
+      !TransfersStillReach())
+    return false;
   const std::int32_t sizeBefore = Lines.CodeSize;
   Lines.Pass.Rule = Rule.Name;
   Make();
@@ -65,6 +69,12 @@ bool TEditBatch::MayChangeAll() const {
     if (edit.Kind == TKind::Insert && edit.Line >= Lines.Count()) return true;
     if (edit.Kind == TKind::Remove && !Lines.CanRemove(edit.Line)) return false;
     return Lines.MayChange(edit.Line);
+  });
+}
+
+bool TEditBatch::AllEncodable() const {
+  return std::all_of(Edits.begin(), Edits.end(), [this](const TEdit& edit) {
+    return edit.Kind == TKind::Remove || Facts.EncodingFault(edit.Type, edit.Op1, edit.Op2).empty();
   });
 }
 
@@ -99,7 +109,7 @@ bool TEditBatch::TransfersStillReach() const {
     for (const TEdit& edit : Edits) {
       if (edit.Kind == TKind::Remove || !HasReachLimit(edit.Type)) continue;
       if (edit.Kind == TKind::Insert || edit.Type == lt::BRBS || edit.Type == lt::BRBC) return false;
-      std::string_view target = Trim(edit.Operands);
+      std::string_view target = Trim(edit.Op1);
       if (!IsPlainLabel(target)) return false;
       const int x = FindLabelLine(Lines, target);
       if (x < 0) return false;
@@ -139,7 +149,7 @@ bool TEditBatch::TransfersStillReach() const {
       if (edit.Line != t || edit.Kind == TKind::Insert) continue;
       removed = edit.Kind == TKind::Remove;
       type = edit.Type;
-      target = Trim(edit.Operands);
+      target = Trim(edit.Type == lt::BRBS || edit.Type == lt::BRBC ? edit.Op2 : edit.Op1);
       size += edit.Delta;
     }
     if (removed || !HasReachLimit(type)) continue;
@@ -172,7 +182,8 @@ void TEditBatch::Make() {
       const TEdit& edit = **it;
       const TLine* anchor = edit.Line < Lines.Count() ? Lines.Line(edit.Line) : nullptr;
       Lines.InsertLine(edit.Line, anchor != nullptr ? anchor->LineIndex : 0);
-      Lines.SetLine(edit.Line, edit.Type, "", edit.Mnemonic, edit.Operands, anchor != nullptr ? anchor->Func : nullptr);
+      Lines.SetLineOps(edit.Line, edit.Type, "", edit.Mnemonic, edit.Op1, edit.Op2,
+                       anchor != nullptr ? anchor->Func : nullptr);
     }
     inserts.clear();
   };
@@ -184,7 +195,7 @@ void TEditBatch::Make() {
         Lines.RemoveLine(edit->Line);
         break;
       case TKind::Replace:
-        Lines.SetLine(edit->Line, edit->Type, line.LabelName, edit->Mnemonic, edit->Operands, line.Func);
+        Lines.SetLineOps(edit->Line, edit->Type, line.LabelName, edit->Mnemonic, edit->Op1, edit->Op2, line.Func);
         break;
       case TKind::Insert:
         inserts.push_back(edit);

@@ -1,5 +1,6 @@
 // The edits one firing of a rule makes, checked as a whole and then made as a
-// whole: every line they touch may change (the line filter), no line in a
+// whole: every line they touch may change (the line filter), every
+// instruction they write is encodable on the device, no line in a
 // skip's shadow is removed or gets a line put before it unless the skip is
 // edited too, and every transfer whose span they change still
 // reaches. When a check fails nothing is changed. The firing is counted for
@@ -23,8 +24,9 @@ class TEditBatch {
 
   void Remove(int line);
   // The line keeps its label and routine.
-  void Replace(int line, TLineType type, std::string_view mnemonic, std::string_view operands);
-  void InsertBefore(int line, TLineType type, std::string_view mnemonic, std::string_view operands);
+  void Replace(int line, TLineType type, std::string_view mnemonic, std::string_view op1, std::string_view op2 = "");
+  void InsertBefore(int line, TLineType type, std::string_view mnemonic, std::string_view op1,
+                    std::string_view op2 = "");
 
   // False, with the program as it was, when a check fails or nothing was staged.
   bool Apply();
@@ -36,11 +38,12 @@ class TEditBatch {
     int Line;
     TLineType Type = 0;
     std::string Mnemonic;
-    std::string Operands;
+    std::string Op1, Op2;
     int Delta = 0;  // bytes the edit adds (negative: removes)
   };
 
   bool MayChangeAll() const;
+  bool AllEncodable() const;
   bool KeepsSkipShadows() const;
   bool TransfersStillReach() const;
   bool EditsLine(int line) const;

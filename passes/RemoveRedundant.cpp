@@ -161,7 +161,7 @@ class TRedundantWalk {
   bool JmpToRjmp(int i, TEditBatch& batch) const {
     const TLine& jump = *Lines.Line(i);
     if (jump.LineType != lt::JMP || !IsPlainLabel(jump.Op1)) return false;
-    batch.Replace(i, lt::RJMP, "RJMP", jump.Operands);
+    batch.Replace(i, lt::RJMP, "RJMP", jump.Op1);
     return true;
   }
 
