@@ -12,7 +12,7 @@
 
 #include "analysis/CallEffects.h"
 #include "analysis/Encoding.h"
-#include "analysis/UsageSets.h"
+#include "source/UsageSets.h"
 #include "source/LineTypes.h"
 
 namespace korvid {

@@ -1,6 +1,6 @@
 #include "analysis/ByteRanges.h"
 
-#include "analysis/Variables.h"
+#include "source/Variables.h"
 
 namespace korvid {
 

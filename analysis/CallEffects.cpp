@@ -5,7 +5,7 @@
 #include "analysis/EffectTable.h"
 #include "analysis/LineGraph.h"
 #include "analysis/RoutineSummary.h"
-#include "analysis/Variables.h"
+#include "source/Variables.h"
 #include "analysis/AnalysisCaches.h"
 #include "source/LineList.h"
 

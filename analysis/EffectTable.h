@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "analysis/UsageBits.h"
+#include "source/UsageBits.h"
 #include "source/LineTypes.h"
 
 namespace korvid {

@@ -6,7 +6,7 @@
 
 #include "analysis/EffectTable.h"
 #include "analysis/InstructionEffects.h"
-#include "analysis/Variables.h"
+#include "source/Variables.h"
 #include "source/Expressions.h"
 #include "source/LineList.h"
 #include "source/Text.h"

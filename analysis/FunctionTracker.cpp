@@ -1,7 +1,7 @@
 #include "analysis/FunctionTracker.h"
 
-#include "analysis/Functions.h"
-#include "analysis/UsageSets.h"
+#include "source/Functions.h"
+#include "source/UsageSets.h"
 #include "source/LineList.h"
 #include "source/Text.h"
 

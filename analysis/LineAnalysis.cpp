@@ -1,9 +1,9 @@
-#include "analysis/LineAnalysis.h"
+#include "source/LineFacts.h"
 
 #include <thread>
 
 #include "analysis/FunctionTracker.h"
-#include "analysis/Functions.h"
+#include "source/Functions.h"
 #include "analysis/InstructionEffects.h"
 #include "analysis/MemoryModel.h"
 #include "analysis/RoutineSummary.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "analysis/EffectTable.h"
-#include "analysis/Variables.h"
+#include "source/Variables.h"
 #include "source/Classifier.h"
 #include "source/LineList.h"
 #include "source/Text.h"

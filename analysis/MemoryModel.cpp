@@ -4,7 +4,7 @@
 
 #include "analysis/ByteRanges.h"
 #include "analysis/PointerTargets.h"
-#include "analysis/Variables.h"
+#include "source/Variables.h"
 #include "source/Labels.h"
 #include "source/LineList.h"
 

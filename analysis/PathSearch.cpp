@@ -3,7 +3,7 @@
 #include "analysis/ByteRanges.h"
 #include "analysis/ForwardSearch.h"
 #include "analysis/SearchCache.h"
-#include "analysis/Variables.h"
+#include "source/Variables.h"
 #include "source/LineList.h"
 
 namespace korvid {

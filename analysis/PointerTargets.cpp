@@ -8,7 +8,7 @@
 #include "analysis/EffectTable.h"
 #include "analysis/LineGraph.h"
 #include "analysis/PositionDependentCode.h"
-#include "analysis/Variables.h"
+#include "source/Variables.h"
 #include "source/Expressions.h"
 #include "analysis/AnalysisCaches.h"
 #include "source/LineList.h"

@@ -5,7 +5,7 @@
 #include "analysis/EffectTable.h"
 #include "analysis/LineGraph.h"
 #include "analysis/MemoryModel.h"
-#include "analysis/Variables.h"
+#include "source/Variables.h"
 #include "source/Classifier.h"
 #include "source/LineList.h"
 

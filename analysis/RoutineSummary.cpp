@@ -5,9 +5,9 @@
 #include <string>
 #include <unordered_set>
 
-#include "analysis/Functions.h"
+#include "source/Functions.h"
 #include "analysis/MemoryModel.h"
-#include "analysis/Variables.h"
+#include "source/Variables.h"
 #include "source/Labels.h"
 #include "analysis/AnalysisCaches.h"
 #include "analysis/LineKinds.h"

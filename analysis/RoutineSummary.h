@@ -12,7 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "analysis/UsageSets.h"
+#include "source/UsageSets.h"
 
 namespace korvid {
 

@@ -8,7 +8,7 @@
 #include "analysis/PositionDependentCode.h"
 #include "analysis/RoutineSummary.h"
 #include "analysis/SearchCache.h"
-#include "analysis/Variables.h"
+#include "source/Variables.h"
 #include "analysis/AnalysisCaches.h"
 #include "source/LineList.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 #include <iostream>
 
-#include "app/FileNames.h"
+#include "source/FileNames.h"
 #include "passes/Rules.h"
 #include "app/FileReplace.h"
 #include "app/Progress.h"

@@ -1,6 +1,6 @@
 #include "app/UserBisectionDialog.h"
 
-#include "app/FileNames.h"
+#include "source/FileNames.h"
 #include "app/ProjectFile.h"
 #include "source/Errors.h"
 

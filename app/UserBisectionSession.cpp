@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "app/FileNames.h"
+#include "source/FileNames.h"
 #include "app/UserBisectionTerminal.h"
 #include "source/LineList.h"
 #include "source/TextFile.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "analysis/Functions.h"
+#include "source/Functions.h"
 #include "source/TextFile.h"
 
 namespace korvid {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "analysis/Functions.h"
+#include "source/Functions.h"
 #include "app/About.h"
 #include "diagnostics/Reports.h"
 #include "diagnostics/UserBisection.h"

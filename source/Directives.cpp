@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "analysis/Functions.h"
+#include "source/Functions.h"
 #include "source/LineList.h"
 #include "source/Text.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/VarUsage.h"
+#include "source/VarUsage.h"
 #include "source/LineTypes.h"
 
 namespace korvid {

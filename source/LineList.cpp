@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <array>
 
-#include "analysis/LineAnalysis.h"
-#include "app/FileNames.h"
+#include "source/LineFacts.h"
+#include "source/FileNames.h"
 #include "source/Classifier.h"
 #include "source/Errors.h"
 #include "source/Text.h"
+#include "source/WorkerPool.h"
 #include "source/TextFile.h"
 
 namespace korvid {
@@ -50,11 +51,14 @@ std::string FormatLine(std::string_view labelName, std::string_view mnemonic, st
   return text;
 }
 
-TLineList::TLineList(int parseThreads) : Parallel(parseThreads) {}
+TLineList::TLineList(int parseThreads)
+    : Parallel(std::make_unique<TParallel>(parseThreads < 0 ? TParallel::DefaultThreadCount() : parseThreads)) {}
+
+void TLineList::FinishParse() { Parallel->Wait(); }
 
 TLineList::~TLineList() {
   Run.Aborted = true;
-  Parallel.Wait();
+  Parallel->Wait();
 }
 
 bool TLineList::IsParsed(int index) const {
@@ -98,7 +102,7 @@ void TLineList::SaveToFile(const std::string& fileName) const { WriteFileAtomica
 
 void TLineList::StartParse() {
   for (auto& entry : Entries) entry.Object = std::make_unique<TLine>();
-  Parallel.Run([this](int index) { ParseOne(index); }, 0, Count() - 1);
+  Parallel->Run([this](int index) { ParseOne(index); }, 0, Count() - 1);
 }
 
 void TLineList::ParseOne(int index) {

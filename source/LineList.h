@@ -13,10 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/Functions.h"
-#include "analysis/Variables.h"
-#include "app/ProjectFile.h"
-#include "diagnostics/WorkerPool.h"
+#include "source/Functions.h"
+#include "source/Variables.h"
+#include "source/ErrorFile.h"
 #include "source/Labels.h"
 #include "source/Line.h"
 #include "source/PassContext.h"
@@ -26,11 +25,12 @@
 namespace korvid {
 
 struct TAnalysisCaches;
+class TParallel;
 
 class TLineList {
  public:
-  // The parse worker count is a parameter only so it can be measured.
-  explicit TLineList(int parseThreads = TParallel::DefaultThreadCount());
+  // The parse worker count is a parameter only so it can be measured; -1: the default.
+  explicit TLineList(int parseThreads = -1);
   ~TLineList();
   TLineList(const TLineList&) = delete;
   TLineList& operator=(const TLineList&) = delete;
@@ -77,9 +77,8 @@ class TLineList {
 
   // Starts the parallel parse of every line; the analysis consumes the lines in order.
   void StartParse();
-  void FinishParse() { Parallel.Wait(); }
+  void FinishParse();
 
-  TParallel Parallel;
   TASMLabelList Labels;
   // Labels named by the entry directives, used as data.
   TASMLabelList DataLabels;
@@ -135,6 +134,7 @@ class TLineList {
                    std::string_view mnemonic, std::string_view operands, TFunction* func, bool copyFunc);
 
   std::vector<TEntry> Entries;
+  std::unique_ptr<TParallel> Parallel;
   bool FinalBreak = true;
   bool CrLfDominant = false;
 };

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "app/Arguments.h"
-#include "app/FileNames.h"
+#include "source/FileNames.h"
 #include "diagnostics/UserBisection.h"
 #include "source/TextFile.h"
 #include "verify/Bisect.h"

@@ -1,4 +1,4 @@
-#include "analysis/LineAnalysis.h"
+#include "source/LineFacts.h"
 
 #include <gtest/gtest.h>
 

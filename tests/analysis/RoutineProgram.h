@@ -7,8 +7,8 @@
 #include <string>
 
 #include "analysis/FunctionTracker.h"
-#include "analysis/Functions.h"
-#include "analysis/Variables.h"
+#include "source/Functions.h"
+#include "source/Variables.h"
 #include "source/Classifier.h"
 #include "source/Expressions.h"
 #include "source/LineList.h"

@@ -7,7 +7,7 @@
 #include <random>
 #include <sstream>
 
-#include "analysis/Functions.h"
+#include "source/Functions.h"
 
 namespace korvid {
 namespace {

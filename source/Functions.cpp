@@ -1,9 +1,9 @@
-#include "analysis/Functions.h"
+#include "source/Functions.h"
 
 #include <algorithm>
 
-#include "analysis/UsageSets.h"
-#include "analysis/Variables.h"
+#include "source/UsageSets.h"
+#include "source/Variables.h"
 #include "source/Line.h"
 #include "source/Text.h"
 #include "source/TextFile.h"

@@ -1,8 +1,8 @@
-#include "analysis/UsageSets.h"
+#include "source/UsageSets.h"
 
 #include <algorithm>
 
-#include "analysis/Variables.h"
+#include "source/Variables.h"
 #include "source/Line.h"
 
 namespace korvid {

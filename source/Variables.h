@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "analysis/VarUsage.h"
+#include "source/VarUsage.h"
 #include "source/Labels.h"
 
 namespace korvid {

@@ -1,5 +1,7 @@
-// Gives every line its machine-level meaning: size, control flow, and the
-// registers, flags and memory it touches.
+// What a line does on the machine (size, control flow, the registers, flags and
+// memory it touches) is worked out by the analysis, in analysis/LineAnalysis.cpp.
+// The line list asks for it on loading and after every edit, so the facts of
+// every line always fit its text; it knows the analysis only by these calls.
 #pragma once
 
 namespace korvid {

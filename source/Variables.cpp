@@ -1,4 +1,4 @@
-#include "analysis/Variables.h"
+#include "source/Variables.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "analysis/UsageBits.h"
+#include "source/UsageBits.h"
 
 namespace korvid {
 

@@ -1,4 +1,4 @@
-#include "app/FileNames.h"
+#include "source/FileNames.h"
 
 #include <algorithm>
 #include <cctype>
@@ -35,6 +35,13 @@ std::string LocalFileName(std::string_view Name) {
   std::string Local(Name);
   std::replace(Local.begin(), Local.end(), '\\', '/');
   return Local;
+}
+
+std::filesystem::path AbsoluteName(std::string_view Name) {
+  std::error_code Error;
+  std::filesystem::path Local = LocalFileName(Name);
+  std::filesystem::path Absolute = std::filesystem::absolute(Local, Error);
+  return (Error ? Local : Absolute).lexically_normal();
 }
 
 }  // namespace korvid

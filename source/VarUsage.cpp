@@ -1,4 +1,4 @@
-#include "analysis/VarUsage.h"
+#include "source/VarUsage.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "diagnostics/WorkerPool.h"
+#include "source/WorkerPool.h"
 
 #include <algorithm>
 

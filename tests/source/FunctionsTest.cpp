@@ -1,4 +1,4 @@
-#include "analysis/Functions.h"
+#include "source/Functions.h"
 
 #include <gtest/gtest.h>
 
