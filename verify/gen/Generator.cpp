@@ -18,7 +18,7 @@ const std::vector<Idiom>& Idioms() {
       {"far flags", 2, FarFlagBranch}, {"jump table", 2, JumpTable},  {"dead rows", 1, UnreachableRows},
       {"ptr reload", 3, PointerReload}, {"dup loads", 2, DuplicateLoads}, {"labelled", 3, LabelledInstructions},
       {"two entries", 1, LoopTwoEntries}, {"loop dead load", 1, DeadLoadBeforeLoop},
-      {"redundant clr", 1, RedundantClear}, {"jump next", 1, JumpToNext}, {"save match", 2, SaveMatch},
+      {"redundant clr", 1, RedundantClear}, {"jump next", 1, JumpToNext}, {"code island", 1, CodeIsland}, {"save match", 2, SaveMatch},
       {"ptr beside", 5, PointerBesideVariable}, {"flags after call", 2, FlagsAfterCall},
       {"register via pointer", 2, RegisterThroughPointer},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},

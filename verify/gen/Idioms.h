@@ -52,6 +52,7 @@ void UnreachableRows(Builder& b);
 void FarFlagBranch(Builder& b);
 void RedundantClear(Builder& b);
 void JumpToNext(Builder& b);
+void CodeIsland(Builder& b);
 void SaveMatch(Builder& b);
 void DeadLoadBeforeLoop(Builder& b);
 void PointerBesideVariable(Builder& b);

@@ -4,6 +4,29 @@
 
 namespace korvid::verify::gen {
 
+void CodeIsland(Builder& b) {
+  // A loop behind a jump that only its own branch enters never runs, and a correct
+  // optimiser may drop it whole; in the near miss a live branch enters it too.
+  std::string island = b.NewLabel("island"), after = b.NewLabel("after");
+  const Variable& v = b.AnyByte();
+  b.Op("LDI", "R19,2");
+  if (b.rng.Chance(30)) {
+    b.Op("LDS", "R16," + b.AnyByte().name);
+    b.Op("CPI", "R16," + b.Imm());
+    b.Op("BREQ", island);
+  }
+  b.Op(b.rng.Chance(50) ? "RJMP" : "JMP", after);
+  if (b.rng.Chance(50)) b.Marker();
+  b.Label(island);
+  b.Op("LDS", "R18," + v.name);
+  b.Op("INC", "R18");
+  b.Op("STS", v.name + ",R18");
+  b.Op("DEC", "R19");
+  b.Op("BRNE", island);
+  b.Op("INC", "R18");  // runs after the loop when it is entered; dead with it otherwise
+  b.Label(after);
+}
+
 void JumpToNext(Builder& b) {
   // A jump to the next instruction with only markers and labels in between may go; the
   // jump over COM after it must stay.
