@@ -74,11 +74,7 @@ TAnalysis::TFreeze::~TFreeze() {
   if (--caches.FreezeDepth == 0) caches.FrozenGeneration = 0;
 }
 
-bool TAnalysis::IsUsedLater(const TUseQuery& q) const {
-  bool reachedReturn = false;
-  return korvid::IsUsedLater(Program, q.Var, q.From, false, q.ExemptPointers, q.Flags, q.FlagsAtConditional,
-                             q.ReturnsEverything, q.To, reachedReturn);
-}
+bool TAnalysis::IsUsedLater(const TUseQuery& query) const { return korvid::IsUsedLater(Program, query); }
 
 bool TAnalysis::AnyLive(TRegFlagSet set, int from) const {
   const auto flags = static_cast<std::uint8_t>(set >> kFlagBit0);

@@ -12,6 +12,7 @@
 
 #include "analysis/CallEffects.h"
 #include "analysis/Encoding.h"
+#include "analysis/PathSearch.h"
 #include "source/UsageSets.h"
 #include "source/LineTypes.h"
 
@@ -21,22 +22,6 @@ class TLineList;
 class TRoutineSummaries;
 struct TLine;
 struct TVar;
-
-// Is the value `Var` holds before line `From` read on some path from there?
-struct TUseQuery {
-  TVar* Var = nullptr;
-  int From = 0;
-  // Flags (status-register bit order) asked about together with Var.
-  std::uint8_t Flags = 0;
-  // A path ends unread at this line; -1: none.
-  int To = -1;
-  // Pointer pairs a pointer read may be assumed not to reach Var through (ptrexempt bits).
-  int ExemptPointers = 0;
-  // Every flag counts as read at a conditional branch.
-  bool FlagsAtConditional = false;
-  // Every RET counts as reading everything.
-  bool ReturnsEverything = false;
-};
 
 // The data bytes one line reads or writes besides registers, I/O and the stack.
 struct TMemoryAccess {

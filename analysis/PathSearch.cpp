@@ -54,58 +54,31 @@ TUseAnswer Uses(TLineList& lines, TVar& var, int from, int to, TRegFlagSet flags
 
 }  // namespace
 
-bool IsUsedLater(TLineList& lines, TVar* var, int from, bool /*clearMarks*/, int ptrExempt, std::uint8_t flagMask,
-                 bool stopAtConditional, bool retResult, int to, bool& reachedReturn) {
-  reachedReturn = false;
-  if (var == nullptr || from < 0) return false;
-  if (tVarList::IsAlwaysLive(*var)) {
-    reachedReturn = true;
-    return true;
+bool IsUsedLater(TLineList& lines, const TUseQuery& query, bool* reachedReturn) {
+  bool reached = false;
+  bool used = false;
+  if (query.Var != nullptr && query.From >= 0) {
+    if (tVarList::IsAlwaysLive(*query.Var)) {
+      reached = used = true;
+    } else {
+      // Changing the flags is safe only when no flag as it was is read again.
+      std::uint8_t flags = query.FlagsAtConditional ? 0xFF : query.Flags;
+      TUseAnswer answer = Uses(lines, *query.Var, query.From, query.To, FlagBits(flags),
+                               static_cast<std::uint32_t>(query.ExemptPointers), query.ReturnsEverything);
+      reached = answer.ReachedReturn;
+      used = answer.Used;
+    }
   }
-  // Changing the flags is safe only when no flag as it was is read again.
-  std::uint8_t flags = stopAtConditional ? 0xFF : flagMask;
-  TUseAnswer answer = Uses(lines, *var, from, to, FlagBits(flags), static_cast<std::uint32_t>(ptrExempt), retResult);
-  reachedReturn = answer.ReachedReturn;
-  return answer.Used;
+  if (reachedReturn != nullptr) *reachedReturn = reached;
+  return used;
 }
 
-bool IsUsedLater(TLineList& lines, TVar* var, int from) {
-  bool reachedReturn = false;
-  return IsUsedLater(lines, var, from, false, 0, 0, false, false, -1, reachedReturn);
-}
-
-bool FlagsReachConditional(TLineList& lines, TVar* var, int from, bool retResult, int to, bool& reachedReturn) {
-  reachedReturn = false;
-  if (var == nullptr || from < 0) return false;
-  if (tVarList::IsAlwaysLive(*var)) {
-    reachedReturn = true;
-    return true;
-  }
-  TUseAnswer answer = from >= lines.Count()
-                          ? TUseAnswer{true, true}
-                          : RegisterUses(CurrentSearchCache(lines), lines, from, to, kAllFlags, 0, retResult);
-  reachedReturn = answer.ReachedReturn;
-  return answer.Used;
-}
+bool IsUsedLater(TLineList& lines, TVar* var, int from) { return IsUsedLater(lines, {.Var = var, .From = from}); }
 
 bool FlagsUsedLater(TLineList& lines, int from, std::uint8_t flagMask) {
   if (from < 0 || flagMask == 0) return false;
   if (from >= lines.Count()) return true;
   return RegisterUses(CurrentSearchCache(lines), lines, from, -1, FlagBits(flagMask), 0, false).Used;
-}
-
-bool IsUsedOnPath(TLineList& lines, TVar* var, int from, bool retUsed, TLocalAnalysisList* /*memo*/,
-                  bool defaultResult, int to, bool& reachedReturn) {
-  reachedReturn = false;
-  if (from < 0) return defaultResult;
-  if (var == nullptr) return false;
-  if (lines.Vars.IsVolatile(*var)) {
-    reachedReturn = true;
-    return true;
-  }
-  TUseAnswer answer = Uses(lines, *var, from, to, 0, 0, retUsed || defaultResult);
-  reachedReturn = answer.ReachedReturn;
-  return answer.Used;
 }
 
 bool IsModifiedBetween(TLineList& lines, TVar* var, int from, int to, bool& viaCall) {

@@ -15,7 +15,6 @@
 namespace korvid {
 
 class TLineList;
-class TLocalAnalysisList;
 struct TVar;
 
 // Pointer pairs a pointer read may be assumed not to reach `var` through.
@@ -23,17 +22,27 @@ namespace ptrexempt {
 inline constexpr int R24 = 16, X = 32, Y = 64, Z = 128;
 }  // namespace ptrexempt
 
-// True when the value `var` holds before line `from` may be read on a path from
-// `from`; with a flagMask (status-register bit order), also when one of those
-// flags as they are before `from` may be read; stopAtConditional asks the same
-// for every flag. At a RET the caller's reads count: the return registers and
-// the frame pointer, every register when the return size is unknown, and with
-// retResult everything. A path ends without a read at line `to` (-1: none).
-// reachedReturn: some path may reach a RET with `var` untouched; it is true
-// whenever the answer is true. clearMarks is accepted for callers and has no effect:
-// answers are never kept past an edit.
-bool IsUsedLater(TLineList& lines, TVar* var, int from, bool clearMarks, int ptrExempt, std::uint8_t flagMask,
-                 bool stopAtConditional, bool retResult, int to, bool& reachedReturn);
+// Is the value `Var` holds before line `From` read on some path from there?
+// At a RET the caller's reads count: the return registers and the frame
+// pointer, every register when the return size is unknown.
+struct TUseQuery {
+  TVar* Var = nullptr;
+  int From = 0;
+  // Flags (status-register bit order) asked about together with Var.
+  std::uint8_t Flags = 0;
+  // A path ends without a read at this line; -1: none.
+  int To = -1;
+  // Pointer pairs a pointer read may be assumed not to reach Var through (ptrexempt bits).
+  int ExemptPointers = 0;
+  // Every flag counts as read at a conditional branch.
+  bool FlagsAtConditional = false;
+  // Every RET counts as reading everything.
+  bool ReturnsEverything = false;
+};
+
+// reachedReturn, when given: some path may reach a RET with Var untouched; it
+// is set whenever the answer is true.
+bool IsUsedLater(TLineList& lines, const TUseQuery& query, bool* reachedReturn = nullptr);
 bool IsUsedLater(TLineList& lines, TVar* var, int from);
 
 // True when `var` may be written on a path from line `from` (that line
@@ -42,18 +51,7 @@ bool IsUsedLater(TLineList& lines, TVar* var, int from);
 bool IsModifiedBetween(TLineList& lines, TVar* var, int from, int to, bool& viaCall);
 bool IsModifiedBetween(TLineList& lines, TVar* var, int from, int to = -1);
 
-// Whether the flags as they are before line `from` may still be read, by a
-// conditional branch or anything else. True for a variable that is always live.
-bool FlagsReachConditional(TLineList& lines, TVar* var, int from, bool retResult, int to, bool& reachedReturn);
-
 // Whether one of the flags in flagMask, as they are before line `from`, may be read.
 bool FlagsUsedLater(TLineList& lines, int from, std::uint8_t flagMask);
-
-// The plain liveness question: `defaultResult` is the answer for a negative
-// `from` and at a RET (with a known return size) that does not return `var`;
-// retUsed makes every RET a read. Volatile variables are always used. The memo
-// is accepted for callers; answers are shared through the line list instead.
-bool IsUsedOnPath(TLineList& lines, TVar* var, int from, bool retUsed, TLocalAnalysisList* memo, bool defaultResult,
-                  int to, bool& reachedReturn);
 
 }  // namespace korvid

@@ -140,6 +140,12 @@ bool TEditBatch::TransfersStillReach() const {
     address[static_cast<std::size_t>(k - lo + 1)] = address[static_cast<std::size_t>(k - lo)] + Lines.Line(k)->Size;
   }
   auto newAddress = [&](int k) { return address[static_cast<std::size_t>(k - lo)] + Shift(k); };
+  // Whether a transfer whose next instruction lands at `after` still reaches its label.
+  auto reaches = [&](TLineType type, std::string_view target, int after) {
+    if (!IsPlainLabel(target)) return false;
+    const int x = FindLabelLine(Lines, target);
+    return x >= lo && x <= hi && OffsetFits(Lines, type, newAddress(x) - after);
+  };
   for (int t = lo; t <= hi; ++t) {
     TLineType type = Lines.Line(t)->LineType;
     std::string_view target = Trim(Lines.Line(t)->TargetOperand());
@@ -153,16 +159,28 @@ bool TEditBatch::TransfersStillReach() const {
       size += edit.Delta;
     }
     if (removed || !HasReachLimit(type)) continue;
-    if (type == lt::BRBS || type == lt::BRBC || !IsPlainLabel(target)) return false;
-    const int x = FindLabelLine(Lines, target);
+    const int x = IsPlainLabel(target) ? FindLabelLine(Lines, target) : -1;
     if (x < 0) return false;
     if (x < lo || x > hi) {
-      // Out of the window: the span holds no edit, or the transfer never reached.
-      if (EditsLine(t) || (x < lo ? first < t : last > t)) return false;
+      // Beyond the window: either no edit lies between, or the transfer never reached.
+      if (EditsLine(t) || (x < lo ? first <= t : last > t)) return false;
       continue;
     }
     if (Shift(x) == Shift(t) && !EditsLine(t)) continue;
-    if (!OffsetFits(Lines, type, newAddress(x) - (newAddress(t) + size))) return false;
+    if (!reaches(type, target, newAddress(t) + size)) return false;
+  }
+  // Inserted transfers: each lands after what the batch puts before it.
+  for (std::size_t i = 0; i < Edits.size(); ++i) {
+    const TEdit& insert = Edits[i];
+    if (insert.Kind != TKind::Insert || !HasReachLimit(insert.Type)) continue;
+    int at = address[static_cast<std::size_t>(insert.Line - lo)];
+    for (std::size_t j = 0; j < Edits.size(); ++j) {
+      const TEdit& edit = Edits[j];
+      if (edit.Line < insert.Line || (edit.Kind == TKind::Insert && edit.Line == insert.Line && j <= i))
+        at += edit.Delta;
+    }
+    const bool bitFirst = insert.Type == lt::BRBS || insert.Type == lt::BRBC;
+    if (!reaches(insert.Type, Trim(bitFirst ? insert.Op2 : insert.Op1), at)) return false;
   }
   return true;
 }

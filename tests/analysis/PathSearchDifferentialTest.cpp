@@ -195,7 +195,9 @@ void Compare(bool withCalls, unsigned seed) {
         std::uint8_t mask = rng() % 4 == 0 ? 0x03 : 0;  // C and Z
         bool retResult = rng() % 4 == 0;
         bool reached = false;
-        bool fast = IsUsedLater(lines, lines.RegisterVar[r], from, false, 0, mask, false, retResult, to, reached);
+        bool fast = IsUsedLater(
+            lines, {.Var = lines.RegisterVar[r], .From = from, .Flags = mask, .To = to, .ReturnsEverything = retResult},
+            &reached);
         bool slow = walk.Used(from, RegisterBit(r) | FlagBits(mask), retResult, to);
         std::string where = text + "\nfrom " + std::to_string(from) + " to " + std::to_string(to) + " R" +
                             std::to_string(r) + " mask " + std::to_string(mask);

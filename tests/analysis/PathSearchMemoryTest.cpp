@@ -78,9 +78,8 @@ TEST(PathSearchMemory, AddressTakenRegistersAreReadThroughPointers) {
       " CLR R5\n"       // +3
       " RET\n"));       // +4
   const int b = testing::kRoutineBodyLine;
-  bool reached = false;
   EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[5], b + 2));
-  EXPECT_FALSE(IsUsedLater(lines, lines.RegisterVar[5], b + 2, false, ptrexempt::Y, 0, false, false, -1, reached));
+  EXPECT_FALSE(IsUsedLater(lines, {.Var = lines.RegisterVar[5], .From = b + 2, .ExemptPointers = ptrexempt::Y}));
 }
 
 }  // namespace

@@ -83,14 +83,14 @@ TEST(PathSearchShapes, ReturnsCountWhatTheCallerMayRead) {
   lines.LoadFromText(AsCalledRoutine(body));
   bool reached = false;
   EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[17], b + 2));
-  EXPECT_FALSE(IsUsedLater(lines, lines.RegisterVar[16], b + 1, false, 0, 0, false, false, -1, reached));
+  EXPECT_FALSE(IsUsedLater(lines, {.Var = lines.RegisterVar[16], .From = b + 1}, &reached));
   EXPECT_TRUE(reached);
-  EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[16], b + 1, false, 0, 0, false, true, -1, reached));
+  EXPECT_TRUE(IsUsedLater(lines, {.Var = lines.RegisterVar[16], .From = b + 1, .ReturnsEverything = true}, &reached));
   // The caller's frame pointer survives the call: releasing parameters must stay.
   EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[28], b + 2));
   EXPECT_TRUE(IsUsedLater(lines, lines.RegisterVar[29], b + 2));
   // A register written before the RET: dead, and no path reaches the RET with it.
-  EXPECT_FALSE(IsUsedLater(lines, lines.RegisterVar[17], b, false, 0, 0, false, true, -1, reached));
+  EXPECT_FALSE(IsUsedLater(lines, {.Var = lines.RegisterVar[17], .From = b, .ReturnsEverything = true}, &reached));
   EXPECT_FALSE(reached);
 }
 
@@ -157,9 +157,10 @@ TEST(PathSearchShapes, FlagsAsTheyWereStayLiveUntilSetAgain) {
   auto flagsUsed = [](const char* program, std::uint8_t mask, bool stopAtConditional) {
     TLineList lines;
     lines.LoadFromText(AsCalledRoutine(program));
-    bool reached = false;
-    return IsUsedLater(lines, lines.RegisterVar[24], LineOf(lines, ";a") + 1, false, 0, mask, stopAtConditional,
-                       false, -1, reached);
+    return IsUsedLater(lines, {.Var = lines.RegisterVar[24],
+                               .From = LineOf(lines, ";a") + 1,
+                               .Flags = mask,
+                               .FlagsAtConditional = stopAtConditional});
   };
   const std::uint8_t subFlags = 0x3F;  // H S V N Z C
   EXPECT_TRUE(flagsUsed(" SUB R24,R22 ;a\n CLR R24\n ROL R24\n MOV R17,R24\n RET\n", subFlags, false));

@@ -78,6 +78,8 @@ const std::vector<Shape>& Shapes() {
       {"RJMP to the next instruction", "        RJMP    next."},
       {"JMP to the next instruction", "        JMP     next."},
       {"RJMP rows after a label never loaded", "\nrows.*:\n        RJMP    case."},
+      {"loop only its own branch enters", "*JMP*after.*\nisland.*:\n        LDS     R18,"},
+      {"loop a live branch enters too", "        BREQ    island.*\n        *JMP*after."},
       {"store back with Z untouched", "        LD      R16,Z\n        LDS     R17,*\n        INC     R17\n        ST      Z,R16\n"},
       {"store back after a store through X", "        ST      X,R17\n        ST      Z,R16\n"},
       {"store back after a store by name", "        STS     buf+*,R17\n        ST      Z,R16\n"},

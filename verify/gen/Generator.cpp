@@ -20,7 +20,7 @@ const std::vector<Idiom>& Idioms() {
       {"two entries", 1, LoopTwoEntries}, {"loop dead load", 1, DeadLoadBeforeLoop},
       {"redundant clr", 1, RedundantClear}, {"jump next", 1, JumpToNext}, {"code island", 1, CodeIsland}, {"save match", 2, SaveMatch},
       {"ptr beside", 5, PointerBesideVariable}, {"flags after call", 2, FlagsAfterCall},
-      {"register via pointer", 2, RegisterThroughPointer},
+      {"register via pointer", 3, RegisterThroughPointer},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},
       {"interrupt", 4, InterruptTrigger, [](const Builder& b) { return b.interrupts > 0; }},
   };
