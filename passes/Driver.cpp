@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "analysis/Analysis.h"
 #include "source/Functions.h"
 #include "app/About.h"
 #include "diagnostics/Reports.h"
@@ -21,7 +22,8 @@ using Clock = std::chrono::system_clock;
 
 class TDriver {
  public:
-  TDriver(TLineList& lines, const TPassTable& passes) : Lines(lines), Passes(passes), Flags(lines.Run.Directives) {}
+  TDriver(TLineList& lines, const TPassTable& passes)
+      : Lines(lines), Facts(lines), Passes(passes), Flags(lines.Run.Directives) {}
 
   void Run(const std::string& directory) {
     auto start = Clock::now();
@@ -42,7 +44,7 @@ class TDriver {
     const TPass& pass = Passes[static_cast<std::size_t>(step)];
     if (!pass) return false;
     Lines.Pass.Name = PassName(step);
-    bool changed = pass(Lines);
+    bool changed = pass(Lines, Facts);
     Lines.Pass.Name = {};
     return changed;
   }
@@ -179,6 +181,7 @@ class TDriver {
   }
 
   TLineList& Lines;
+  const TAnalysis Facts;
   const TPassTable& Passes;
   TDirectiveFlags& Flags;
 };

@@ -12,6 +12,7 @@
 
 namespace korvid {
 
+class TAnalysis;
 class TLineList;
 
 // Every pass the driver knows, in the order of the table below.
@@ -20,8 +21,10 @@ enum class TPassStep {
   Pointer, Count
 };
 
-// A pass returns whether it changed the program (only the phases' answers are used).
-using TPass = std::function<bool(TLineList&)>;
+// A pass returns whether it changed the program (only the phases' answers are
+// used). It asks the one analysis the driver hands every pass, and edits
+// through batches of that analysis.
+using TPass = std::function<bool(TLineList&, const TAnalysis&)>;
 using TPassTable = std::array<TPass, static_cast<std::size_t>(TPassStep::Count)>;
 
 // The step's name, as the change log records the pass that made an edit.

@@ -262,8 +262,8 @@ class TRedundantWalk {
 
 std::span<const TRule> RemoveRedundantRules() { return kRules; }
 
-bool RemoveRedundant(TLineList& lines) {
-  TAnalysis facts(lines);
+bool RemoveRedundant(TLineList& /*lines*/, const TAnalysis& facts) {
+  // Code that depends on where instructions land may jump to any of them.
   if (facts.HasPositionDependentCode()) return false;
   auto frozen = facts.Freeze();
   return TRedundantWalk(facts).Run();

@@ -11,12 +11,13 @@
 
 namespace korvid {
 
+class TAnalysis;
 class TLineList;
 
 // The phase's rules, in the order they are tried.
 std::span<const TRule> RemoveRedundantRules();
 
 // True when the program changed.
-bool RemoveRedundant(TLineList& lines);
+bool RemoveRedundant(TLineList& lines, const TAnalysis& facts);
 
 }  // namespace korvid

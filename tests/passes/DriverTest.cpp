@@ -17,7 +17,7 @@ struct TRecorder {
   TPassTable Table() {
     TPassTable table;
     for (std::size_t s = 0; s < table.size(); ++s) {
-      table[s] = [this, s](TLineList& lines) {
+      table[s] = [this, s](TLineList& lines, const TAnalysis&) {
         auto step = static_cast<TPassStep>(s);
         Calls.push_back(step);
         if (Hook) Hook(lines, step);

@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 
+#include "analysis/Analysis.h"
 #include "passes/Driver.h"
 #include "source/LineList.h"
 
@@ -15,7 +16,8 @@ inline std::string RunPass(const std::string& program, const TPass& pass, std::s
   lines.LoadFromText(program);
   lines.Pass.OnlyRules = std::move(rules);
   lines.Pass.Name = "test";
-  for (int round = 0; round < 10 && pass(lines); ++round) {
+  const TAnalysis facts(lines);
+  for (int round = 0; round < 10 && pass(lines, facts); ++round) {
   }
   lines.Pass.Name = {};
   TidyLines(lines);

@@ -44,7 +44,7 @@ std::vector<std::int32_t> LinesReading(const std::string& text) {
 // Removes every store to `target` the line filter allows: wrong for a store
 // whose value is read later, harmless for a store written again with the same value.
 TPass DropStoresTo(const std::string& target) {
-  return [target](TLineList& lines) {
+  return [target](TLineList& lines, const TAnalysis&) {
     bool changed = false;
     for (int i = 0; i < lines.Count(); ++i) {
       const TLine* line = lines.Line(i);
