@@ -47,16 +47,6 @@ TMemoryAccess DirectAccess(const TLine& line) {
 
 }  // namespace
 
-TAnalysisCaches& CachesOf(const TLineList& lines) {
-  if (!lines.AnalysisCaches) lines.AnalysisCaches = std::make_shared<TAnalysisCaches>();
-  return *lines.AnalysisCaches;
-}
-
-std::uint64_t AnalysisGeneration(const TLineList& lines) {
-  const std::uint64_t frozen = lines.AnalysisCaches ? lines.AnalysisCaches->FrozenGeneration : 0;
-  return frozen != 0 ? frozen : lines.Generation;
-}
-
 TAnalysis::TAnalysis(TLineList& lines) : Program(lines) {}
 
 TAnalysis::TFreeze::TFreeze(const TAnalysis& facts) : Program(facts.Program) {
@@ -183,24 +173,25 @@ TMemoryAccess TAnalysis::MemoryAccessOf(int i) const {
 
 bool TAnalysis::MayReadBytes(int k, const TMemoryAccess& bytes) const {
   const TLine& line = *Program.Line(k);
-  if (bytes.Kind == TMemoryAccess::TKind::None) return false;
-  if (line.UnknownEffect) return true;
-  if ((line.FlowKind & fkCall) && CallEffectOf(Program, k).MayLoad) return true;
-  const TMemoryAccess access = MemoryAccessOf(k);
   using K = TMemoryAccess::TKind;
-  if (access.Reads && access.Kind != K::None) {
-    if (bytes.Kind == K::Unknown) return true;
-    if (access.Kind == K::Unknown) {
-      // A pointer nobody knows reaches the frame, and data from the lowest address taken up.
-      const bool pointer = (line.Memory & mem::PointerRead) != 0;
-      if (!pointer || bytes.Kind == K::Frame || bytes.Start + bytes.Size > Program.Vars.PointerReachFrom) return true;
-    } else if (access.Kind == bytes.Kind &&
-               MayOverlap(TByteRange{.Known = true, .Start = access.Start, .Size = access.Size},
-                          TByteRange{.Known = true, .Start = bytes.Start, .Size = bytes.Size})) {
-      return true;
+  if (bytes.Kind == K::None) return false;
+  if (bytes.Kind == K::Unknown || line.UnknownEffect) return true;
+  if ((line.FlowKind & fkCall) && CallEffectOf(Program, k).MayLoad) return true;
+  if (line.Memory & mem::PointerRead) {
+    if (bytes.Kind == K::Data) {
+      // A pointer nobody knows, Y included, reaches data from the lowest address taken up.
+      const std::int32_t target = CurrentPointerTargets(Program).TargetOf(k);
+      if (target >= 0 ? target >= bytes.Start && target < bytes.Start + bytes.Size
+                      : bytes.Start + bytes.Size > Program.Vars.PointerReachFrom)
+        return true;
+    } else {
+      // Frame bytes are told apart only from other displacements of the same Y.
+      const TMemoryAccess access = MemoryAccessOf(k);
+      if (access.Kind != K::Frame || (access.Start < bytes.Start + bytes.Size && bytes.Start < access.Start + access.Size))
+        return true;
     }
   }
-  if (bytes.Kind != K::Data) return bytes.Kind == K::Unknown;
+  if (bytes.Kind != K::Data) return false;
   const TByteRange range{.Known = true, .Start = bytes.Start, .Size = bytes.Size};
   for (const TVarUsage& usage : line.Usages.Items())
     if (usage.Var == nullptr || ((usage.Usage & (uRead | uModify)) && MayOverlap(DataRangeOf(*usage.Var), range)))

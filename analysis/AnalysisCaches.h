@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "source/LineList.h"
+
 namespace korvid {
 
-class TLineList;
 class TSearchCache;
 class TRoutineSummaries;
 class TPointerTargets;
@@ -34,9 +35,15 @@ struct TAnalysisCaches {
 };
 
 // Read-only questions may fill the caches, so a const program has them too.
-TAnalysisCaches& CachesOf(const TLineList& lines);
+inline TAnalysisCaches& CachesOf(const TLineList& lines) {
+  if (!lines.AnalysisCaches) lines.AnalysisCaches = std::make_shared<TAnalysisCaches>();
+  return *lines.AnalysisCaches;
+}
 
 // The generation the caches answer for: the program's current one, unless frozen.
-std::uint64_t AnalysisGeneration(const TLineList& lines);
+inline std::uint64_t AnalysisGeneration(const TLineList& lines) {
+  const std::uint64_t frozen = lines.AnalysisCaches ? lines.AnalysisCaches->FrozenGeneration : 0;
+  return frozen != 0 ? frozen : lines.Generation;
+}
 
 }  // namespace korvid

@@ -1,5 +1,7 @@
 #include "passes/RemoveRedundant.h"
 
+#include <array>
+#include <iterator>
 #include <string>
 
 #include "analysis/Analysis.h"
@@ -42,7 +44,9 @@ const TRule& DeadResultRule = kRules[6];
 class TRedundantWalk {
  public:
   explicit TRedundantWalk(const TAnalysis& facts)
-      : Facts(facts), Lines(facts.Lines()), Flags(Lines.Run.Directives) {}
+      : Facts(facts), Lines(facts.Lines()), Flags(Lines.Run.Directives) {
+    for (std::size_t r = 0; r < std::size(kRules); ++r) Enabled[r] = RuleEnabled(Lines, kRules[r]);
+  }
 
   bool Run() {
     for (int i = 0; i < Lines.Count() && !Lines.Run.Aborted; ++i) {
@@ -59,7 +63,7 @@ class TRedundantWalk {
   // Matches and guards the rule at line i; when it holds, stages the rewrite
   // and makes it if the batch's own checks pass.
   bool Try(const TRule& rule, TMatch match, int i) {
-    if (!RuleEnabled(Lines, rule)) return false;
+    if (!Enabled[static_cast<std::size_t>(&rule - kRules)]) return false;
     TEditBatch batch(Facts, rule);
     if (!(this->*match)(i, batch) || !batch.Apply()) return false;
     Changed = true;
@@ -197,10 +201,10 @@ class TRedundantWalk {
     const TLine& line = *Lines.Line(i);
     // CLR reads its register only in form: it defines the whole register.
     const bool definesWhole = line.DefinesDest || line.LineType == lt::CLR || line.LineType == lt::SER;
-    if (!definesWhole || !Facts.IsRemovableIfDead(i)) return false;
+    if (!definesWhole) return false;
     const int r = tVarList::RegisterNumber(line.DestVar);
     if (r < 0 || !States.Regs[r].Valid || !HoldsAlready(line, States.Regs[r])) return false;
-    if (Facts.AnyLive(Facts.Writes(i) & kAllFlags, i + 1)) return false;
+    if (!Facts.IsRemovableIfDead(i) || Facts.AnyLive(Facts.Writes(i) & kAllFlags, i + 1)) return false;
     batch.Remove(i);
     return true;
   }
@@ -252,6 +256,8 @@ class TRedundantWalk {
   TLineList& Lines;
   const TDirectiveFlags& Flags;
   TRegistersStates States;
+  // By rule, in kRules order: switched on for this run.
+  std::array<bool, std::size(kRules)> Enabled{};
   bool PastEntry = false;
   bool InJumpTable = false;
   bool DeadCode = false;
