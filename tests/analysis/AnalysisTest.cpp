@@ -92,7 +92,8 @@ TEST(Analysis, FreeRegistersCountImplicitOperandsAndLiveness) {
 
 TEST(Analysis, MemoryAccessesAreComparedByTheirBytes) {
   TLoaded p(Program(" STS v,R16 ; direct\n LDS R17,u ; other\n LDI R30,v AND 0FFh\n LDI R31,v SHRB 8\n"
-                    " LD R18,Z ; known\n LDD R19,Y+3 ; frame\n LD R20,X ; unknown\n STS wlo,R20\n"));
+                    " LD R18,Z ; known\n LDD R19,Y+3 ; frame\n LDD R21,Y+4 ; next slot\n LD R20,X ; unknown\n"
+                    " STS wlo,R20\n"));
   using K = TMemoryAccess::TKind;
   const TMemoryAccess direct = p.Facts.MemoryAccessOf(p.At("; direct"));
   EXPECT_EQ(direct.Kind, K::Data);
@@ -105,7 +106,11 @@ TEST(Analysis, MemoryAccessesAreComparedByTheirBytes) {
   EXPECT_EQ(p.Facts.MemoryAccessOf(p.At("; unknown")).Kind, K::Unknown);
   EXPECT_FALSE(p.Facts.MayReadBytes(p.At("; other"), direct));
   EXPECT_TRUE(p.Facts.MayReadBytes(p.At("; known"), direct));
-  EXPECT_FALSE(p.Facts.MayReadBytes(p.At("; frame"), direct));
+  // Nothing says Y holds the frame: through it, any data a pointer reaches may be read.
+  EXPECT_TRUE(p.Facts.MayReadBytes(p.At("; frame"), direct));
+  EXPECT_TRUE(p.Facts.MayReadBytes(p.At("; frame"), frame));
+  EXPECT_FALSE(p.Facts.MayReadBytes(p.At("; next slot"), frame));
+  EXPECT_TRUE(p.Facts.MayReadBytes(p.At("; unknown"), frame));
   // v's address is taken, so a pointer nobody knows may read it.
   EXPECT_TRUE(p.Facts.MayReadBytes(p.At("; unknown"), direct));
 }
