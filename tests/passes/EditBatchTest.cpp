@@ -50,22 +50,20 @@ struct TProgram {
   std::vector<TLineChange> Changes;
 };
 
-// A BREQ `nops` words before its label: 63 is the farthest a branch reaches forward.
-std::string BranchOver(int nops) {
-  std::string body = " LDS R16,v\n TST R16\n BREQ far\n";
-  for (int i = 0; i < nops; ++i) body += " NOP\n";
+// A BREQ `words` words before its label, over an INC that only the fall-through
+// runs: 63 is the farthest a branch reaches forward.
+std::string BranchOver(int words) {
+  std::string body = " LDS R16,v\n TST R16\n BREQ far\n INC R16\n";
+  for (int i = 1; i < words; ++i) body += " NOP\n";
   return Program(body + "far:\n STS v,R16\n");
 }
 
 TEST(EditBatch, AGrowingEditKeepsEveryBranchAcrossItInReach) {
-  TProgram atLimit(BranchOver(63));
-  EXPECT_FALSE(atLimit.Apply([&](TEditBatch& b) { b.InsertBefore(atLimit.At("far:"), lt::NOP, "NOP", ""); }));
-  EXPECT_FALSE(atLimit.Apply([&](TEditBatch& b) { b.Replace(atLimit.At(" NOP"), lt::LDS, "LDS", "R17", "u"); }));
-  // Outside the branch's span the same edit is free.
-  EXPECT_TRUE(atLimit.Apply([&](TEditBatch& b) { b.InsertBefore(atLimit.At("BREQ"), lt::NOP, "NOP", ""); }));
   TProgram below(BranchOver(62));
   EXPECT_TRUE(below.Apply([&](TEditBatch& b) { b.InsertBefore(below.At("far:"), lt::NOP, "NOP", ""); }));
-  // An inserted branch must reach too: ahead of the BREQ it is one word further out.
+  EXPECT_LT(below.At("reach."), 0);  // still in reach: nothing to repair
+  // An inserted branch must reach itself: ahead of the BREQ it is one word further out.
+  TProgram atLimit(BranchOver(63));
   EXPECT_FALSE(atLimit.Apply([&](TEditBatch& b) { b.InsertBefore(atLimit.At("BREQ"), lt::BRNE, "BRNE", "far"); }));
   TProgram belowAgain(BranchOver(62));
   EXPECT_TRUE(
@@ -76,6 +74,12 @@ TEST(EditBatch, AGrowingEditKeepsEveryBranchAcrossItInReach) {
     b.Remove(paid.At(" NOP"));
     b.InsertBefore(paid.At("far:"), lt::NOP, "NOP", "");
   }));
+  EXPECT_LT(paid.At("reach."), 0);
+  // Under a skip the branch must stay one instruction, so it cannot be repaired.
+  std::string skipped = BranchOver(63);
+  skipped.replace(skipped.find(" BREQ"), 0, " SBRC R17,0\n");
+  TProgram shadowed(skipped);
+  EXPECT_FALSE(shadowed.Apply([&](TEditBatch& b) { b.InsertBefore(shadowed.At("far:"), lt::NOP, "NOP", ""); }));
 }
 
 // The limit the batch keeps is the assembler's: one word further does not assemble.
@@ -85,6 +89,24 @@ TEST_F(EditBatchReach, TheBranchLimitIsTheAssemblers) {
   using verify::VerifyResult;
   EXPECT_EQ(verify::VerifyPrograms(BranchOver(63), BranchOver(63), {}).verdict, VerifyResult::Verdict::Same);
   EXPECT_EQ(verify::VerifyPrograms(BranchOver(63), BranchOver(64), {}).verdict, VerifyResult::Verdict::CouldNotCheck);
+}
+
+// Pushed one word out, the branch jumps on the opposite condition over a jump to its label.
+TEST_F(EditBatchReach, ABranchPushedOutOfReachIsRepairedAndBehavesTheSame) {
+  using verify::VerifyResult;
+  for (const char* condition : {"BREQ", "BRNE"}) {
+    std::string original = BranchOver(63);
+    original.replace(original.find("BREQ"), 4, condition);
+    TProgram p(original);
+    ASSERT_TRUE(p.Apply([&](TEditBatch& b) { b.InsertBefore(p.At("far:"), lt::NOP, "NOP", ""); })) << condition;
+    const std::string repaired = p.Lines.SaveToText();
+    const int branch = p.At(std::string(condition) == "BREQ" ? "BRNE" : "BREQ");
+    ASSERT_GE(branch, 0) << repaired;
+    EXPECT_NE(p.Lines.Text(branch).find("reach."), std::string::npos);
+    EXPECT_NE(p.Lines.Text(branch + 1).find("RJMP"), std::string::npos);
+    EXPECT_NE(p.Lines.Text(branch + 2).find("reach."), std::string::npos);
+    EXPECT_EQ(verify::VerifyPrograms(original, repaired, {}).verdict, VerifyResult::Verdict::Same) << repaired;
+  }
 }
 
 TEST(EditBatch, ALineInASkipShadowStaysUnlessTheSkipChangesWithIt) {
