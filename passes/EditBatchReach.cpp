@@ -2,11 +2,11 @@
 // the addresses the lines will have once the batch is made, and the repair of
 // a conditional branch that no longer does.
 #include <algorithm>
-#include <array>
 
 #include "analysis/Analysis.h"
 #include "analysis/BranchReach.h"
 #include "passes/EditBatch.h"
+#include "source/Expressions.h"
 #include "source/Labels.h"
 #include "source/LineList.h"
 #include "source/Text.h"
@@ -32,33 +32,6 @@ bool OffsetFits(const TLineList& lines, TLineType type, int bytes) {
   if (!IsBranchType(type) && lines.Run.InjectedFaults.LongBranchesAlwaysReach) return true;
   const int words = bytes / 2;
   return IsBranchType(type) ? words >= -64 && words <= 63 : words >= -2048 && words <= 2047;
-}
-
-struct TBranchForm {
-  TLineType Type;
-  std::string_view Mnemonic;
-};
-
-// Each branch beside the one taken on the opposite condition.
-constexpr std::array<std::array<TBranchForm, 2>, 10> kOpposites = {{
-    {{{lt::BREQ, "BREQ"}, {lt::BRNE, "BRNE"}}},
-    {{{lt::BRCS, "BRCS"}, {lt::BRCC, "BRCC"}}},
-    {{{lt::BRLO, "BRLO"}, {lt::BRSH, "BRSH"}}},
-    {{{lt::BRMI, "BRMI"}, {lt::BRPL, "BRPL"}}},
-    {{{lt::BRVS, "BRVS"}, {lt::BRVC, "BRVC"}}},
-    {{{lt::BRLT, "BRLT"}, {lt::BRGE, "BRGE"}}},
-    {{{lt::BRHS, "BRHS"}, {lt::BRHC, "BRHC"}}},
-    {{{lt::BRTS, "BRTS"}, {lt::BRTC, "BRTC"}}},
-    {{{lt::BRIE, "BRIE"}, {lt::BRID, "BRID"}}},
-    {{{lt::BRBS, "BRBS"}, {lt::BRBC, "BRBC"}}},
-}};
-
-std::optional<TBranchForm> Opposite(TLineType type) {
-  for (const auto& pair : kOpposites) {
-    if (pair[0].Type == type) return pair[1];
-    if (pair[1].Type == type) return pair[0];
-  }
-  return std::nullopt;
 }
 
 }  // namespace
@@ -173,8 +146,8 @@ std::optional<std::vector<int>> TEditBatch::BranchesOutOfReach() const {
 bool TEditBatch::StageReachRepairs(const std::vector<int>& branches) {
   for (int t : branches) {
     const TLine& branch = *Lines.Line(t);
-    std::optional<TBranchForm> opposite = Opposite(branch.LineType);
-    if (!opposite || t + 1 >= Lines.Count() || InsertsBefore(t + 1) || Facts.IsInSkipShadow(t) ||
+    const TLineType opposite = IsBranchType(branch.LineType) ? ReverseLineType(branch.LineType) : lt::Unknown;
+    if (opposite == lt::Unknown || t + 1 >= Lines.Count() || InsertsBefore(t + 1) || Facts.IsInSkipShadow(t) ||
         !Lines.MayChange(t) || !Lines.MayChange(t + 1))
       return false;
     const std::string target(Trim(branch.TargetOperand()));
@@ -182,10 +155,11 @@ bool TEditBatch::StageReachRepairs(const std::vector<int>& branches) {
     const bool near = LongBranchReach(Lines, t, target, distance);
     if (!near && !Facts.Device().JmpCall) return false;
     const std::string label = FreshLabel(t);
+    const std::string_view mnemonic = ReverseMnemonic(branch.LineType);
     if (BitFirst(branch.LineType))
-      Replace(t, opposite->Type, opposite->Mnemonic, branch.Op1, label);
+      Replace(t, opposite, mnemonic, branch.Op1, label);
     else
-      Replace(t, opposite->Type, opposite->Mnemonic, label);
+      Replace(t, opposite, mnemonic, label);
     InsertBefore(t + 1, near ? lt::RJMP : lt::JMP, near ? "RJMP" : "JMP", target);
     InsertLabelBefore(t + 1, label);
   }
