@@ -7,6 +7,7 @@
 #include "app/About.h"
 #include "diagnostics/Reports.h"
 #include "diagnostics/UserBisection.h"
+#include "passes/AddressConstantFolding.h"
 #include "passes/RemoveRedundant.h"
 #include "source/LineList.h"
 
@@ -199,6 +200,8 @@ const TPassTable& DefaultPasses() {
   static const TPassTable passes = [] {
     TPassTable table{};
     table[static_cast<std::size_t>(TPassStep::Phase1)] = RemoveRedundant;
+    // The address folding belongs to the peephole pass; until that pass exists it is phase 2 alone.
+    table[static_cast<std::size_t>(TPassStep::Phase2)] = FoldAddressConstants;
     return table;
   }();
   return passes;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "passes/AddressConstantFolding.h"
 #include "passes/RemoveRedundant.h"
 #include "source/LineList.h"
 #include "source/Text.h"
@@ -18,6 +19,7 @@ std::span<const TRule* const> AllRules() {
   static const std::vector<const TRule*> rules = [] {
     std::vector<const TRule*> all;
     for (const TRule& rule : RemoveRedundantRules()) all.push_back(&rule);
+    for (const TRule& rule : AddressConstantFoldingRules()) all.push_back(&rule);
     return all;
   }();
   return rules;

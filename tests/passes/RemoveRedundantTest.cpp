@@ -9,6 +9,7 @@
 
 #include "passes/Driver.h"
 #include "../passes/MainProgram.h"
+#include "../passes/PassCases.h"
 #include "../passes/RunPass.h"
 #include "source/LineList.h"
 #include "verify/Toolchain.h"
@@ -21,45 +22,12 @@ using testing::Program;
 
 std::string Optimised(const std::string& program) { return testing::RunPass(program, RemoveRedundant); }
 
-bool Contains(const std::string& text, const std::string& line) {
-  // Generated lines are laid out in columns; compare whole lines without the spacing.
-  auto squeeze = [](const std::string& s) {
-    std::string out;
-    for (char c : s)
-      if (c != ' ' && c != '\t') out += c;
-    return out;
-  };
-  return ("\n" + squeeze(text)).find("\n" + squeeze(line)) != std::string::npos;
-}
-
-struct TCase {
-  const char* Name;
-  std::string Program;
-  std::vector<std::string> Gone;
-  std::vector<std::string> Kept;
-};
-
-bool ToolchainPresent() {
-  try {
-    verify::RequireToolchain();
-  } catch (const verify::MissingToolError&) {
-    return false;
-  }
-  return true;
-}
+using testing::Contains;
+using testing::TCase;
+using testing::ToolchainPresent;
 
 void ExpectCases(const std::vector<TCase>& cases, bool simulated = true) {
-  const bool simulate = simulated && ToolchainPresent();
-  for (const TCase& c : cases) {
-    std::string after = Optimised(c.Program);
-    for (const std::string& line : c.Gone) EXPECT_FALSE(Contains(after, line + "\n")) << c.Name << ": " << line;
-    for (const std::string& line : c.Kept) EXPECT_TRUE(Contains(after, line + "\n")) << c.Name << ": " << line;
-    if (!simulate) continue;
-    verify::VerifyOptions options;
-    options.budget = 200'000;
-    verify::VerifyResult result = verify::VerifyPrograms(c.Program, after, options);
-    EXPECT_EQ(result.verdict, verify::VerifyResult::Verdict::Same) << c.Name << ": " << result.message;
-  }
+  testing::ExpectCases(RemoveRedundant, cases, simulated);
 }
 
 TEST(RemoveRedundant, DeadWritesGoUnlessAPathReadsThem) {

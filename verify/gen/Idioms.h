@@ -53,6 +53,7 @@ void FarFlagBranch(Builder& b);
 void RedundantClear(Builder& b);
 void JumpToNext(Builder& b);
 void CodeIsland(Builder& b);
+void AddressAdjustment(Builder& b);
 void SaveMatch(Builder& b);
 void DeadLoadBeforeLoop(Builder& b);
 void PointerBesideVariable(Builder& b);
