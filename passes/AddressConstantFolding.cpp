@@ -1,20 +1,16 @@
 #include "passes/AddressConstantFolding.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
 #include "analysis/Analysis.h"
 #include "analysis/LineKinds.h"
-#include "analysis/PointerTargets.h"
+#include "passes/AddressOperands.h"
 #include "passes/EditBatch.h"
-#include "source/Expressions.h"
 #include "source/Labels.h"
 #include "source/LineList.h"
 #include "source/Text.h"
-#include "source/Variables.h"
 
 namespace korvid {
 
@@ -31,75 +27,6 @@ constexpr TRule kRules[] = {
 };
 const TRule& FoldAdiwSbiwRule = kRules[0];
 const TRule& FoldSubiSbciRule = kRules[1];
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsHexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
-
-// A number as the compiler writes offsets: decimal digits, or hexadecimal digits
-// ending in "h"; a leading "-" only where `signedText` allows it.
-std::optional<std::int64_t> PlainNumber(std::string_view text, bool signedText = false) {
-  text = Trim(text);
-  const bool negative = signedText && !text.empty() && text.front() == '-';
-  if (negative) text = Trim(text.substr(1));
-  if (text.empty() || !IsDigit(text.front())) return std::nullopt;
-  std::optional<std::int64_t> value;
-  if (text.back() == 'h' || text.back() == 'H') {
-    text.remove_suffix(1);
-    if (!std::all_of(text.begin(), text.end(), IsHexDigit)) return std::nullopt;
-    value = HexToInt64(text);
-  } else {
-    if (!std::all_of(text.begin(), text.end(), IsDigit) || text.size() > 9) return std::nullopt;
-    value = std::strtoll(std::string(text).c_str(), nullptr, 10);
-  }
-  if (value && negative) *value = -*value;
-  return value;
-}
-
-struct TAddress {
-  std::string Symbol;
-  std::int64_t Offset = 0;
-
-  bool operator==(const TAddress& other) const { return EqualsNoCase(Symbol, other.Symbol) && Offset == other.Offset; }
-  std::string Text() const {
-    if (Offset == 0) return Symbol;
-    return Symbol + (Offset > 0 ? " + " : " - ") + std::to_string(std::llabs(Offset));
-  }
-};
-
-// "sym", "sym + 4", "sym-10h".
-std::optional<TAddress> AddressPart(std::string_view text) {
-  text = Trim(text);
-  std::size_t sign = text.find_first_of("+-");
-  TAddress address{std::string(Trim(text.substr(0, sign))), 0};
-  if (!IsPlainLabel(address.Symbol)) return std::nullopt;
-  if (sign == std::string_view::npos) return address;
-  std::optional<std::int64_t> offset = PlainNumber(text.substr(sign + 1));
-  if (!offset) return std::nullopt;
-  address.Offset = text[sign] == '-' ? -*offset : *offset;
-  return address;
-}
-
-// The text before `separator` and after it, or none when the separator is missing.
-std::optional<std::pair<std::string_view, std::string_view>> SplitAt(std::string_view text,
-                                                                      std::string_view separator) {
-  std::size_t at = text.find(separator);
-  if (at == std::string_view::npos) return std::nullopt;
-  return std::pair{text.substr(0, at), Trim(text.substr(at + separator.size()))};
-}
-
-// "sym + 4 AND 0FFh": the low byte of an address.
-std::optional<TAddress> LowByteOperand(std::string_view operand) {
-  auto parts = SplitAt(operand, " AND ");
-  if (!parts || PlainNumber(parts->second) != 255) return std::nullopt;
-  return AddressPart(parts->first);
-}
-
-// "sym + 4 SHRB 8": the high byte of an address.
-std::optional<TAddress> HighByteOperand(std::string_view operand) {
-  auto parts = SplitAt(operand, " SHRB ");
-  if (!parts || parts->second != "8") return std::nullopt;
-  return AddressPart(parts->first);
-}
 
 class TFolding {
  public:
@@ -151,29 +78,14 @@ class TFolding {
   // rewrites them to load `adjust` more, or stages nothing and returns false.
   bool RefoldLoads(int last, int low, std::int64_t adjust, TEditBatch& batch) const {
     const int before = PreviousInstruction(last);
-    if (before < 0 || Lines.Line(last)->LineType != lt::LDI || Lines.Line(before)->LineType != lt::LDI) return false;
-    int lowLine = -1, highLine = -1;
-    for (int k : {before, last}) {
-      const int r = tVarList::RegisterNumber(Lines.Line(k)->DestVar);
-      if (r == low) lowLine = k;
-      if (r == low + 1) highLine = k;
-    }
-    if (lowLine < 0 || highLine < 0 || !RunsTogether({before, last}, before)) return false;
-    const TLine& lowLoad = *Lines.Line(lowLine);
-    const TLine& highLoad = *Lines.Line(highLine);
-    std::optional<TAddress> lowAddress = LowByteOperand(lowLoad.Op2);
-    std::optional<TAddress> highAddress = HighByteOperand(highLoad.Op2);
-    if (!lowAddress || !highAddress || !(*lowAddress == *highAddress)) return false;
-    // The pair adds with a carry into the high byte; the folded address must need none beyond it.
-    std::optional<std::int64_t> lowByte = ImmediateByte(Lines.Vars, lowLoad.Op2);
-    std::optional<std::int64_t> highByte = ImmediateByte(Lines.Vars, highLoad.Op2);
-    if (!lowByte || !highByte) return false;
-    const std::int64_t pair = (*highByte << 8) + *lowByte;
-    if (pair + adjust < 0 || pair + adjust > 0xFFFF) return false;
-    TAddress folded = *lowAddress;
+    if (before < 0) return false;
+    std::optional<TAddressLoad> load = AddressLoad(Lines, before, last, low);
+    if (!load || !RunsTogether({before, last}, before)) return false;
+    if (load->Value + adjust < 0 || load->Value + adjust > 0xFFFF) return false;
+    TAddress folded = load->Address;
     folded.Offset += adjust;
-    batch.Replace(lowLine, lt::LDI, "LDI", lowLoad.Op1, folded.Text() + " AND 0FFh");
-    batch.Replace(highLine, lt::LDI, "LDI", highLoad.Op1, folded.Text() + " SHRB 8");
+    batch.Replace(load->LowLine, lt::LDI, "LDI", Lines.Line(load->LowLine)->Op1, folded.Text() + " AND 0FFh");
+    batch.Replace(load->HighLine, lt::LDI, "LDI", Lines.Line(load->HighLine)->Op1, folded.Text() + " SHRB 8");
     return true;
   }
 
