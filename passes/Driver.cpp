@@ -8,6 +8,7 @@
 #include "diagnostics/Reports.h"
 #include "diagnostics/UserBisection.h"
 #include "passes/AddressConstantFolding.h"
+#include "passes/PointerToDirect.h"
 #include "passes/RemoveRedundant.h"
 #include "source/LineList.h"
 
@@ -200,8 +201,12 @@ const TPassTable& DefaultPasses() {
   static const TPassTable passes = [] {
     TPassTable table{};
     table[static_cast<std::size_t>(TPassStep::Phase1)] = RemoveRedundant;
-    // The address folding belongs to the peephole pass; until that pass exists it is phase 2 alone.
-    table[static_cast<std::size_t>(TPassStep::Phase2)] = FoldAddressConstants;
+    // The address folding and the direct accesses belong to the peephole pass;
+    // until that pass exists they are phase 2 on their own.
+    table[static_cast<std::size_t>(TPassStep::Phase2)] = [](TLineList& lines, const TAnalysis& facts) {
+      const bool folded = FoldAddressConstants(lines, facts);
+      return PointerToDirect(lines, facts) || folded;
+    };
     return table;
   }();
   return passes;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "passes/AddressConstantFolding.h"
+#include "passes/PointerToDirect.h"
 #include "passes/RemoveRedundant.h"
 #include "source/LineList.h"
 #include "source/Text.h"
@@ -20,6 +21,7 @@ std::span<const TRule* const> AllRules() {
     std::vector<const TRule*> all;
     for (const TRule& rule : RemoveRedundantRules()) all.push_back(&rule);
     for (const TRule& rule : AddressConstantFoldingRules()) all.push_back(&rule);
+    for (const TRule& rule : PointerToDirectRules()) all.push_back(&rule);
     return all;
   }();
   return rules;
