@@ -19,7 +19,7 @@ const std::vector<Idiom>& Idioms() {
       {"ptr reload", 3, PointerReload}, {"dup loads", 2, DuplicateLoads}, {"labelled", 3, LabelledInstructions},
       {"two entries", 1, LoopTwoEntries}, {"loop dead load", 1, DeadLoadBeforeLoop},
       {"redundant clr", 1, RedundantClear}, {"jump next", 1, JumpToNext}, {"code island", 1, CodeIsland},
-      {"address adjustment", 2, AddressAdjustment}, {"save match", 2, SaveMatch},
+      {"address adjustment", 2, AddressAdjustment}, {"pointer then reload", 2, PointerThenReload}, {"save match", 2, SaveMatch},
       {"ptr beside", 5, PointerBesideVariable}, {"flags after call", 2, FlagsAfterCall},
       {"register via pointer", 3, RegisterThroughPointer},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},

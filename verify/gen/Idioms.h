@@ -54,6 +54,7 @@ void RedundantClear(Builder& b);
 void JumpToNext(Builder& b);
 void CodeIsland(Builder& b);
 void AddressAdjustment(Builder& b);
+void PointerThenReload(Builder& b);
 void SaveMatch(Builder& b);
 void DeadLoadBeforeLoop(Builder& b);
 void PointerBesideVariable(Builder& b);

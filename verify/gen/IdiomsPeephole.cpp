@@ -56,4 +56,40 @@ void AddressAdjustment(Builder& b) {
   }
 }
 
+void PointerThenReload(Builder& b) {
+  // A byte or two of buf reached through X or Z, which is loaded afresh afterwards: a
+  // correct optimiser may address them directly. In the near misses the pointer's
+  // value or the flags of its ADIW are still read.
+  const bool z = b.rng.Chance(60);
+  const std::string lo = z ? "R30" : "R26", hi = z ? "R31" : "R27", ptr = z ? "Z" : "X";
+  const int base = b.rng.Below(10);
+  const std::string address = BufAddress(b, base);
+  b.Op("LDI", lo + "," + address + " AND 0FFh");
+  b.Op("LDI", hi + "," + address + " SHRB 8");
+  b.Op("LDI", "R17," + b.Imm());
+  const int miss = b.rng.Below(4);  // 0: the pointer read after, 1: the carry of its ADIW read after
+  switch (b.rng.Below(3)) {
+    case 0:
+      b.Op("LD", "R16," + ptr + "+");
+      b.Op("ST", ptr + ",R17");
+      break;
+    case 1:
+      b.Op("ST", ptr + ",R17");
+      b.Op("ADIW", lo + "," + std::to_string(b.rng.Range(1, 4)));
+      b.Op("LD", "R16," + ptr);
+      if (miss == 1) b.Op("ADC", "R16,R17");
+      break;
+    default:
+      b.Op(z ? "LDD" : "LD", "R16," + ptr + (z ? "+" + std::to_string(b.rng.Below(4)) : ""));
+      break;
+  }
+  if (miss == 0) {
+    b.Op("MOV", "R18," + lo);
+    b.Op("STS", b.AnyByte().name + ",R18");
+  }
+  b.Op("STS", b.AnyByte().name + ",R16");
+  b.Op("LDI", lo + "," + b.Imm());
+  b.Op("LDI", hi + "," + b.Imm());
+}
+
 }  // namespace korvid::verify::gen
