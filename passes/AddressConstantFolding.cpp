@@ -132,6 +132,11 @@ class TFolding {
 
 std::span<const TRule> AddressConstantFoldingRules() { return kRules; }
 
-bool FoldAddressConstants(TLineList& /*lines*/, const TAnalysis& facts) { return TFolding(facts).Run(); }
+bool FoldAddressConstants(TLineList& /*lines*/, const TAnalysis& facts) {
+  // A fold loads the same registers and drops only dead flags, so the answers
+  // from before it still err towards "used".
+  auto frozen = facts.Freeze();
+  return TFolding(facts).Run();
+}
 
 }  // namespace korvid
