@@ -204,6 +204,8 @@ const TPassTable& DefaultPasses() {
     // The address folding and the direct accesses belong to the peephole pass;
     // until that pass exists they are phase 2 on their own.
     table[static_cast<std::size_t>(TPassStep::Phase2)] = [](TLineList& lines, const TAnalysis& facts) {
+      // Neither makes a dead value live, so one analysis serves both.
+      auto frozen = facts.Freeze();
       const bool folded = FoldAddressConstants(lines, facts);
       return PointerToDirect(lines, facts) || folded;
     };
