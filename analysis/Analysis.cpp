@@ -26,11 +26,6 @@ namespace {
 
 constexpr int kYRegister = 28;
 
-bool IsSystemLabel(std::string_view name) {
-  return EqualsNoCase(name, "SYSTEM.ENDCODE") || EqualsNoCase(name, "SYSTEM.VectTab") ||
-         EqualsNoCase(name, "SYSTEM.ENDPROG");
-}
-
 // The one data byte an LDS or STS names; unknown when its operand is more than a variable's name.
 TMemoryAccess DirectAccess(const TLine& line) {
   const bool store = line.LineType == lt::STS;
@@ -134,11 +129,16 @@ bool TAnalysis::FlagsReadAfter(std::uint8_t mask, int from) const {
   return mask != 0 && FlagsUsedLater(Program, from, mask);
 }
 
-int TAnalysis::PreviousCodeLine(int i) const {
-  for (int k = i - 1; k >= 0; --k) {
+bool TAnalysis::MayBeSkipped(int i) const { return IsInSkipShadow(i) || Program.Line(i)->MaybeSkipped; }
+
+int TAnalysis::PreviousCodeLine(int i) const { return Program.PreviousSizedLine(i); }
+
+int TAnalysis::AdjacentInstruction(int i, int step) const {
+  for (int k = i + step; k >= 0 && k < Program.Count(); k += step) {
     const TLine* line = Program.Line(k);
     if (line == nullptr) return -1;
-    if (line->Size > 0) return k;
+    if (IsInstructionType(line->LineType) && line->Size > 0) return k;
+    if (!IsPassiveMarker(line->LineType)) return -1;
   }
   return -1;
 }
@@ -177,22 +177,23 @@ bool TAnalysis::MayReadBytes(int k, const TMemoryAccess& bytes) const {
   if (bytes.Kind == K::None) return false;
   if (bytes.Kind == K::Unknown || line.UnknownEffect) return true;
   if ((line.FlowKind & fkCall) && CallEffectOf(Program, k).MayLoad) return true;
+  const TByteRange range{.Known = true, .Start = bytes.Start, .Size = bytes.Size};
   if (line.Memory & mem::PointerRead) {
     if (bytes.Kind == K::Data) {
       // A pointer nobody knows, Y included, reaches data from the lowest address taken up.
       const std::int32_t target = CurrentPointerTargets(Program).TargetOf(k);
-      if (target >= 0 ? target >= bytes.Start && target < bytes.Start + bytes.Size
+      if (target >= 0 ? MayOverlap(TByteRange{.Known = true, .Start = target, .Size = 1}, range)
                       : bytes.Start + bytes.Size > Program.Vars.PointerReachFrom)
         return true;
     } else {
       // Frame bytes are told apart only from other displacements of the same Y.
       const TMemoryAccess access = MemoryAccessOf(k);
-      if (access.Kind != K::Frame || (access.Start < bytes.Start + bytes.Size && bytes.Start < access.Start + access.Size))
+      if (access.Kind != K::Frame ||
+          MayOverlap(TByteRange{.Known = true, .Start = access.Start, .Size = access.Size}, range))
         return true;
     }
   }
   if (bytes.Kind != K::Data) return false;
-  const TByteRange range{.Known = true, .Start = bytes.Start, .Size = bytes.Size};
   for (const TVarUsage& usage : line.Usages.Items())
     if (usage.Var == nullptr || ((usage.Usage & (uRead | uModify)) && MayOverlap(DataRangeOf(*usage.Var), range)))
       return true;
@@ -234,7 +235,7 @@ bool TAnalysis::ReadsStackPointerBetween(int from, int to) const {
 bool TAnalysis::LabelNeeded(int i) const {
   const TLine& line = *Program.Line(i);
   if (line.LabelName.empty()) return false;
-  if (IsSystemLabel(line.LabelName) || IsAddressTaken(line.LabelName) || Program.DataLabels.Find(line.LabelName))
+  if (TLineList::IsSystemLabel(line.LabelName) || IsAddressTaken(line.LabelName) || Program.DataLabels.Find(line.LabelName))
     return true;
   const TASMLabel* label = Program.Labels.Find(line.LabelName);
   if (label == nullptr || label->RefCount > 0) return true;

@@ -100,8 +100,14 @@ class TAnalysis {
   // The code line before line i is a skip: line i is skipped as a whole, and
   // it is neither removed nor resized unless the skip changes with it.
   bool IsInSkipShadow(int i) const;
+  // A skip stands before line i now, or stood there when the line was analysed.
+  bool MayBeSkipped(int i) const;
   // The code line before line i; -1 when none.
   int PreviousCodeLine(int i) const;
+  // The instruction before (step -1) or after (step 1) line i with only
+  // passive markers between; -1 when anything else stands there (a label line:
+  // another path enters). The instruction found may carry a label itself.
+  int AdjacentInstruction(int i, int step) const;
 
   // --- memory
   TMemoryAccess MemoryAccessOf(int i) const;

@@ -63,14 +63,6 @@ int NextSizedLine(const TLineList& lines, int index) {
   return -1;
 }
 
-int PreviousSizedLine(const TLineList& lines, int index) {
-  for (int i = index - 1; i >= 0; --i) {
-    const TLine* line = lines.Line(i);
-    if (line != nullptr && line->Size > 0) return i;
-  }
-  return -1;
-}
-
 void AnalyseLdi(TLineList& lines, TLine& line) {
   std::string_view immediate = line.Op2;
   for (std::string_view mark : {kKeepImmediateUtf8, kKeepImmediate1252}) {
@@ -416,7 +408,7 @@ void AnalyseLine(TLineList& lines, int index) {
     TASMLabel& label = lines.Labels.Define(line.LabelName);
     if (line.LineIndex > 0) label.LineIndex = line.LineIndex;
   }
-  int previous = PreviousSizedLine(lines, index);
+  int previous = lines.PreviousSizedLine(index);
   line.MaybeSkipped = previous >= 0 && lines.Line(previous)->IsSkip();
 
   if (IsInstructionType(line.LineType) || line.LineType == lt::Unknown) {

@@ -5,12 +5,9 @@
 #include <string>
 
 #include "analysis/Analysis.h"
-#include "analysis/LineKinds.h"
 #include "passes/AddressOperands.h"
 #include "passes/EditBatch.h"
-#include "source/Labels.h"
 #include "source/LineList.h"
-#include "source/Text.h"
 
 namespace korvid {
 
@@ -54,30 +51,18 @@ class TFolding {
     return (this->*match)(i, batch) && batch.Apply();
   }
 
-  // The instruction before line i with only passive markers between; -1 when
-  // anything else stands there (a label: another path enters).
-  int PreviousInstruction(int i) const {
-    for (int k = i - 1; k >= 0; --k) {
-      const TLine* line = Lines.Line(k);
-      if (line == nullptr) return -1;
-      if (IsInstructionType(line->LineType) && line->Size > 0) return k;
-      if (!IsPassiveMarker(line->LineType)) return -1;
-    }
-    return -1;
-  }
-
   // Every line runs whenever the last one does: none after the first is entered
   // from elsewhere, and none is skipped.
   bool RunsTogether(std::initializer_list<int> lines, int first) const {
     return std::all_of(lines.begin(), lines.end(), [&](int k) {
-      return !Facts.IsInSkipShadow(k) && !Lines.Line(k)->MaybeSkipped && (k == first || !Lines.Line(k)->IsJoin());
+      return !Facts.MayBeSkipped(k) && (k == first || !Lines.Line(k)->IsJoin());
     });
   }
 
   // The two LDIs ending at line `last` that load the pair whose low register is `low`:
   // rewrites them to load `adjust` more, or stages nothing and returns false.
   bool RefoldLoads(int last, int low, std::int64_t adjust, TEditBatch& batch) const {
-    const int before = PreviousInstruction(last);
+    const int before = Facts.AdjacentInstruction(last, -1);
     if (before < 0) return false;
     std::optional<TAddressLoad> load = AddressLoad(Lines, before, last, low);
     if (!load || !RunsTogether({before, last}, before)) return false;
@@ -92,7 +77,7 @@ class TFolding {
   bool FoldAdiwSbiw(int i, TEditBatch& batch) const {
     const TLine& adjust = *Lines.Line(i);
     const int low = tVarList::RegisterNumber(adjust.DestVar);
-    const int last = PreviousInstruction(i);
+    const int last = Facts.AdjacentInstruction(i, -1);
     if (!adjust.ValueKnown || low < 0 || last < 0 || !RunsTogether({i}, -1)) return false;
     if (Facts.FlagsReadAfter(TAnalysis::FlagsChangedBy(adjust, lt::Unknown), i + 1)) return false;
     const std::int64_t k = adjust.LineType == lt::ADIW ? adjust.Value : -adjust.Value;
@@ -103,7 +88,7 @@ class TFolding {
 
   bool FoldSubiSbci(int i, TEditBatch& batch) const {
     const TLine& high = *Lines.Line(i);
-    const int subi = PreviousInstruction(i);
+    const int subi = Facts.AdjacentInstruction(i, -1);
     if (subi < 0 || Lines.Line(subi)->LineType != lt::SUBI) return false;
     const TLine& low = *Lines.Line(subi);
     const int lowRegister = tVarList::RegisterNumber(low.DestVar);
@@ -114,7 +99,7 @@ class TFolding {
     if (!lowParts || !highParts || PlainNumber(lowParts->second) != 255 || highParts->second != "8") return false;
     std::optional<std::int64_t> k = PlainNumber(lowParts->first, true);
     if (!k || k != PlainNumber(highParts->first, true)) return false;
-    const int last = PreviousInstruction(subi);
+    const int last = Facts.AdjacentInstruction(subi, -1);
     if (last < 0 || !RunsTogether({subi, i}, -1)) return false;
     const std::uint8_t flags = TAnalysis::FlagsChangedBy(low, lt::Unknown) | TAnalysis::FlagsChangedBy(high, lt::Unknown);
     if (Facts.FlagsReadAfter(flags, i + 1)) return false;

@@ -55,7 +55,7 @@ bool TEditBatch::Apply() {
 
 bool TEditBatch::MayChangeAll() const {
   return std::all_of(Edits.begin(), Edits.end(), [this](const TEdit& edit) {
-    if ((edit.Kind == TKind::Insert || edit.Kind == TKind::InsertLabel) && edit.Line >= Lines.Count()) return true;
+    if (edit.Inserts() && edit.Line >= Lines.Count()) return true;
     if (edit.Kind == TKind::Remove && !Lines.CanRemove(edit.Line)) return false;
     return Lines.MayChange(edit.Line);
   });
@@ -76,7 +76,7 @@ bool TEditBatch::EditsLine(int line) const {
 
 bool TEditBatch::InsertsBefore(int line) const {
   return std::any_of(Edits.begin(), Edits.end(), [line](const TEdit& edit) {
-    return (edit.Kind == TKind::Insert || edit.Kind == TKind::InsertLabel) && edit.Line == line;
+    return edit.Inserts() && edit.Line == line;
   });
 }
 
@@ -99,9 +99,7 @@ void TEditBatch::Make() {
   for (const TEdit& edit : Edits) order.push_back(&edit);
   std::stable_sort(order.begin(), order.end(), [](const TEdit* a, const TEdit* b) {
     if (a->Line != b->Line) return a->Line > b->Line;
-    const bool aInserts = a->Kind == TKind::Insert || a->Kind == TKind::InsertLabel;
-    const bool bInserts = b->Kind == TKind::Insert || b->Kind == TKind::InsertLabel;
-    return !aInserts && bInserts;
+    return !a->Inserts() && b->Inserts();
   });
   std::vector<const TEdit*> inserts;
   auto flushInserts = [&] {

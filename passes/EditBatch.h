@@ -46,6 +46,8 @@ class TEditBatch {
     std::string Mnemonic;
     std::string Op1, Op2;  // a label's name in Op1
     int Delta = 0;         // bytes the edit adds (negative: removes)
+
+    bool Inserts() const { return Kind == TKind::Insert || Kind == TKind::InsertLabel; }
   };
 
   bool MayChangeAll() const;

@@ -39,8 +39,7 @@ bool OffsetFits(const TLineList& lines, TLineType type, int bytes) {
 int TEditBatch::Shift(int line) const {
   int shift = 0;
   for (const TEdit& edit : Edits) {
-    const bool inserted = edit.Kind == TKind::Insert || edit.Kind == TKind::InsertLabel;
-    if (inserted ? edit.Line <= line : edit.Line < line) shift += edit.Delta;
+    if (edit.Inserts() ? edit.Line <= line : edit.Line < line) shift += edit.Delta;
   }
   return shift;
 }
@@ -89,8 +88,7 @@ std::optional<std::vector<int>> TEditBatch::BranchesOutOfReach() const {
     int at = address[static_cast<std::size_t>(insert.Line - lo)];
     for (std::size_t j = 0; j < Edits.size(); ++j) {
       const TEdit& edit = Edits[j];
-      const bool inserted = edit.Kind == TKind::Insert || edit.Kind == TKind::InsertLabel;
-      if (edit.Line < insert.Line || (inserted && edit.Line == insert.Line && j <= i)) at += edit.Delta;
+      if (edit.Line < insert.Line || (edit.Inserts() && edit.Line == insert.Line && j <= i)) at += edit.Delta;
     }
     return at;
   };

@@ -57,25 +57,13 @@ class TPointerWalk {
     std::int64_t Offset;  // from the loaded address
   };
 
-  // The instruction after line i with only passive markers between; -1 when anything else stands there.
-  int NextInstruction(int i) const {
-    for (int k = i + 1; k < Lines.Count(); ++k) {
-      const TLine* line = Lines.Line(k);
-      if (line == nullptr || line->IsJoin()) return -1;
-      if (IsInstructionType(line->LineType) && line->Size > 0) return k;
-      if (!IsPassiveMarker(line->LineType)) return -1;
-    }
-    return -1;
-  }
-
-  bool Skipped(int k) const { return Facts.IsInSkipShadow(k) || Lines.Line(k)->MaybeSkipped; }
-
   bool Match(int first, TEditBatch& batch) const {
     const int r = tVarList::RegisterNumber(Lines.Line(first)->DestVar);
     if (r != 26 && r != 27 && r != 30 && r != 31) return false;
     const int low = r & ~1;
-    const int second = NextInstruction(first);
-    if (second < 0 || Skipped(first) || Skipped(second)) return false;
+    const int second = Facts.AdjacentInstruction(first, 1);
+    if (second < 0 || Lines.Line(second)->IsJoin() || Facts.MayBeSkipped(first) || Facts.MayBeSkipped(second))
+      return false;
     std::optional<TAddressLoad> load = AddressLoad(Lines, first, second, low);
     if (!load) return false;
 
@@ -135,7 +123,7 @@ class TPointerWalk {
     const TLine& line = *Lines.Line(k);
     const bool store = line.LineType == lt::ST || line.LineType == lt::STD;
     const int data = tVarList::RegisterNumber(store ? line.SrcVar : line.DestVar);
-    if (data < 0 || data == low || data == low + 1 || Skipped(k)) return std::nullopt;
+    if (data < 0 || data == low || data == low + 1 || Facts.MayBeSkipped(k)) return std::nullopt;
     const bool displaced = line.LineType == lt::LDD || line.LineType == lt::STD;
     if (displaced && !line.ValueKnown) return std::nullopt;
     switch (static_cast<TPointerMode>(line.PtrMode)) {

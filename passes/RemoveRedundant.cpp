@@ -103,7 +103,7 @@ class TRedundantWalk {
       if (!shadowed) DeadCode = true;
       return;
     }
-    if (shadowed || line.MaybeSkipped || PastEntry || line.InMarkedRegion) return;
+    if (Facts.MayBeSkipped(i) || PastEntry || line.InMarkedRegion) return;
     if (Try(OverwrittenStoreRule, &TRedundantWalk::OverwrittenStore, i)) return;
     if (Try(RedundantLoadRule, &TRedundantWalk::RedundantLoad, i)) return;
     Try(DeadResultRule, &TRedundantWalk::DeadResult, i);

@@ -218,11 +218,22 @@ void TLineList::SetLabelLine(int index, std::string_view labelName) {
   ReplaceLine(index, std::string(labelName) + ":", lt::Label, labelName, "", "", nullptr, true);
 }
 
+bool TLineList::IsSystemLabel(std::string_view name) {
+  return std::any_of(kSystemLabels.begin(), kSystemLabels.end(),
+                     [&](std::string_view system) { return EqualsNoCase(name, system); });
+}
+
 bool TLineList::CanRemove(int index) const {
   const TLine& line = *Line(index);
-  if (!line.IsLabelLine()) return true;
-  return std::none_of(kSystemLabels.begin(), kSystemLabels.end(),
-                      [&](std::string_view system) { return EqualsNoCase(line.LabelName, system); });
+  return !line.IsLabelLine() || !IsSystemLabel(line.LabelName);
+}
+
+int TLineList::PreviousSizedLine(int index) const {
+  for (int i = index - 1; i >= 0; --i) {
+    const TLine* line = Line(i);
+    if (line != nullptr && line->Size > 0) return i;
+  }
+  return -1;
 }
 
 bool TLineList::RemoveLine(int index) {

@@ -56,6 +56,8 @@ class TLineList {
   bool RemoveLine(int index);
   // False for the lines RemoveLine refuses: the system labels.
   bool CanRemove(int index) const;
+  // The labels the compiler's system code needs whatever refers to them.
+  static bool IsSystemLabel(std::string_view name);
   // An empty line without object at index; the caller then sets it. The line
   // counts as the line of analysis index `analysisIndex` for the line filter
   // and the change log: the line it was put in for.
@@ -68,6 +70,8 @@ class TLineList {
 
   int NextCodeLine(int index, bool passLabels, bool stopAtFrame, bool stopAtLoop, bool stopAtBlock) const;
   int PrevCodeLine(int index, bool passLineMarks, bool passLabels) const;
+  // The nearest line before index that occupies memory; -1 when none.
+  int PreviousSizedLine(int index) const;
   bool SameInstruction(int i, int j) const;
   // Whether a pass may change line index: the line filter (set by the special
   // debug mode or the bisection) decides by the line's analysis-time index.
