@@ -114,6 +114,34 @@ bool TAnalysis::IsRemovableIfDead(int i) const {
   return true;
 }
 
+TRegFlagSet TAnalysis::SharedRegisters() const {
+  TRegFlagSet shared = AddressTakenRegisters();
+  for (const auto& var : Program.Vars.Items())
+    if (tVarList::IsRegister(*var) && (var->AddressTaken || Program.Vars.IsVolatile(*var))) shared |= VarBits(*var);
+  return shared;
+}
+
+int TAnalysis::NamedRegister(int i, int operand) const {
+  const TLine& line = *Program.Line(i);
+  const TInstrEffect* effect = FindEffect(line.LineType, !Trim(line.Operands).empty());
+  if (effect == nullptr || line.UnknownEffect) return -1;
+  const TOperandRole& role = operand == 1 ? effect->Op1 : effect->Op2;
+  if (role.Kind != OperandKind::Register) return -1;
+  return tVarList::RegisterNumber(operand == 1 ? line.DestVar : line.SrcVar);
+}
+
+bool TAnalysis::AccessesOnlyByName(int i, TRegFlagSet regs) const {
+  const TLine& line = *Program.Line(i);
+  const TInstrEffect* effect = FindEffect(line.LineType, !Trim(line.Operands).empty());
+  if (effect == nullptr || effect->Unknown || line.UnknownEffect || line.WordOp) return false;
+  if ((effect->RegsRead | effect->RegsWritten) & regs) return false;
+  TRegFlagSet named = 0;
+  for (int operand : {1, 2})
+    if (const int r = NamedRegister(i, operand); r >= 0) named |= RegisterBit(r);
+  const TLineBits bits = LineRegisterBits(line, AddressTakenRegisters(), 0);
+  return ((bits.Use | bits.Def | bits.Kill) & regs & ~named) == 0;
+}
+
 std::uint8_t TAnalysis::FlagsChangedBy(const TLine& old, TLineType replacement) {
   auto oldFlags = static_cast<std::uint8_t>(LineRegisterBits(old, 0, 0).Def >> kFlagBit0);
   if (replacement == lt::Unknown) return oldFlags;

@@ -87,6 +87,17 @@ class TAnalysis {
   // dead it may go. Never true for memory, I/O, the stack, transfers, the
   // interrupt flag, or variables a pointer or an interrupt may see.
   bool IsRemovableIfDead(int i) const;
+  // Registers an interrupt or a pointer may see besides the code that names
+  // them: their address is taken, or a volatile variable lives in them. A
+  // rewrite may not move or drop their writes even where they look dead.
+  TRegFlagSet SharedRegisters() const;
+  // The register line i names as a single register in its first (1) or
+  // second (2) operand; -1 when that operand names none.
+  int NamedRegister(int i, int operand) const;
+  // Whether line i reads and writes the registers of `regs` only through the
+  // single-register operands it names: no implicit operand, pair or pointer
+  // reaches them, so renaming such an operand moves every access with it.
+  bool AccessesOnlyByName(int i, TRegFlagSet regs) const;
 
   // --- flags
   // Flags (SREG bit order) that differ at the point after `old` when it is

@@ -9,6 +9,7 @@
 #include "diagnostics/UserBisection.h"
 #include "passes/AddressConstantFolding.h"
 #include "passes/PointerToDirect.h"
+#include "passes/RegisterMoveElimination.h"
 #include "passes/RemoveRedundant.h"
 #include "source/LineList.h"
 
@@ -201,13 +202,18 @@ const TPassTable& DefaultPasses() {
   static const TPassTable passes = [] {
     TPassTable table{};
     table[static_cast<std::size_t>(TPassStep::Phase1)] = RemoveRedundant;
-    // The address folding and the direct accesses belong to the peephole pass;
-    // until that pass exists they are phase 2 on their own.
+    // The address folding, the direct accesses and the move elimination belong
+    // to the peephole pass; until that pass exists they are phase 2 on their own.
     table[static_cast<std::size_t>(TPassStep::Phase2)] = [](TLineList& lines, const TAnalysis& facts) {
-      // Neither makes a dead value live, so one analysis serves both.
-      auto frozen = facts.Freeze();
-      const bool folded = FoldAddressConstants(lines, facts);
-      return PointerToDirect(lines, facts) || folded;
+      bool changed = false;
+      {
+        // Neither makes a dead value live, so one analysis serves both.
+        auto frozen = facts.Freeze();
+        changed = FoldAddressConstants(lines, facts);
+        changed = PointerToDirect(lines, facts) || changed;
+      }
+      // Renaming registers moves where they are live: it asks afresh.
+      return EliminateRegisterMoves(lines, facts) || changed;
     };
     return table;
   }();

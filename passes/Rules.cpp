@@ -5,6 +5,7 @@
 
 #include "passes/AddressConstantFolding.h"
 #include "passes/PointerToDirect.h"
+#include "passes/RegisterMoveElimination.h"
 #include "passes/RemoveRedundant.h"
 #include "source/LineList.h"
 #include "source/Text.h"
@@ -22,6 +23,7 @@ std::span<const TRule* const> AllRules() {
     for (const TRule& rule : RemoveRedundantRules()) all.push_back(&rule);
     for (const TRule& rule : AddressConstantFoldingRules()) all.push_back(&rule);
     for (const TRule& rule : PointerToDirectRules()) all.push_back(&rule);
+    for (const TRule& rule : RegisterMoveEliminationRules()) all.push_back(&rule);
     return all;
   }();
   return rules;

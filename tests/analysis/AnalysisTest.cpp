@@ -42,6 +42,27 @@ TEST(Analysis, SkipShadowsFollowTheCurrentLines) {
   EXPECT_FALSE(p.Facts.IsInSkipShadow(p.At("two words")));
 }
 
+TEST(Analysis, RegistersReachedOnlyThroughNamedOperands) {
+  TLoaded p(std::string(testing::kHeader) + "shv                     .EQU    013h           ; var data byte volatile\n" +
+            ".ENTRYMAIN $\n.FUNC main\nmain:\n LDI R30,5 ; ldi\n ADD R24,R16 ; add\n MUL R0,R5 ; mul\n"
+            " ST X+,R24 ; st\n LDI R26,shv AND 0FFh\n LD R5,X ; reads\n MOVW R24,R16 ; movw\n RET\n.ENDFUNC\n.ENTRY\n.END\n");
+  const TAnalysis& facts = p.Facts;
+  EXPECT_EQ(facts.NamedRegister(p.At("; add"), 1), 24);
+  EXPECT_EQ(facts.NamedRegister(p.At("; add"), 2), 16);
+  EXPECT_EQ(facts.NamedRegister(p.At("; ldi"), 2), -1);  // an immediate
+  EXPECT_EQ(facts.NamedRegister(p.At("; movw"), 1), -1);  // a pair
+  EXPECT_TRUE(facts.AccessesOnlyByName(p.At("; add"), RegisterBit(24) | RegisterBit(16) | RegisterBit(0)));
+  EXPECT_FALSE(facts.AccessesOnlyByName(p.At("; mul"), RegisterBit(0)));   // writes R1:R0 unnamed
+  EXPECT_FALSE(facts.AccessesOnlyByName(p.At("; st"), RegisterBit(26)));   // the pointer
+  EXPECT_TRUE(facts.AccessesOnlyByName(p.At("; st"), RegisterBit(24)));
+  EXPECT_FALSE(facts.AccessesOnlyByName(p.At("; movw"), RegisterBit(16)));
+  // A pointer read may reach a register whose address is taken; a volatile
+  // register variable is seen by interrupts.
+  EXPECT_FALSE(facts.AccessesOnlyByName(p.At("; reads"), RegisterBit(19)));
+  EXPECT_TRUE(facts.AccessesOnlyByName(p.At("; reads"), RegisterBit(16)));
+  EXPECT_EQ(facts.SharedRegisters() & (RegisterBit(19) | RegisterBit(24) | RegisterBit(16)), RegisterBit(19));
+}
+
 TEST(Analysis, FlagsChangedByAReplacementAreEveryFlagEitherWrites) {
   TLoaded p(Program(" LDI R16,0 ; ldi\n POP R17 ; pop\n TST R16 ; tst\n STS v,R16\n"));
   const TLine& ldi = *p.Lines.Line(p.At("; ldi"));

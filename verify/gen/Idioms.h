@@ -58,6 +58,10 @@ void PointerThenReload(Builder& b);
 void SaveMatch(Builder& b);
 void DeadLoadBeforeLoop(Builder& b);
 void PointerBesideVariable(Builder& b);
+// IdiomsMoves.cpp: register copies.
+void CopyOfResult(Builder& b);
+void CopyThenUse(Builder& b);
+void PairCopy(Builder& b);
 // Calls every helper routine that no idiom called, so that none is dead code.
 void CallRemaining(Builder& b);
 
