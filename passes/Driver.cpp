@@ -205,14 +205,12 @@ const TPassTable& DefaultPasses() {
     // The address folding, the direct accesses and the move elimination belong
     // to the peephole pass; until that pass exists they are phase 2 on their own.
     table[static_cast<std::size_t>(TPassStep::Phase2)] = [](TLineList& lines, const TAnalysis& facts) {
-      bool changed = false;
-      {
-        // Neither makes a dead value live, so one analysis serves both.
-        auto frozen = facts.Freeze();
-        changed = FoldAddressConstants(lines, facts);
-        changed = PointerToDirect(lines, facts) || changed;
-      }
-      // Renaming registers moves where they are live: it asks afresh.
+      // The folds and direct accesses make no dead value live anywhere; the
+      // move elimination only inside the lines it renames, which it keeps to
+      // itself: so one analysis serves all three, the renaming last.
+      auto frozen = facts.Freeze();
+      bool changed = FoldAddressConstants(lines, facts);
+      changed = PointerToDirect(lines, facts) || changed;
       return EliminateRegisterMoves(lines, facts) || changed;
     };
     return table;
