@@ -40,6 +40,12 @@ TMemoryAccess DirectAccess(const TLine& line) {
   return access;
 }
 
+// A point where a rewrite under the freeze may have made a value live.
+bool IsStalePoint(const TLineList& lines, int from) {
+  const std::vector<bool>& stale = CachesOf(lines).StalePoints;
+  return from >= 0 && static_cast<std::size_t>(from) < stale.size() && stale[static_cast<std::size_t>(from)];
+}
+
 }  // namespace
 
 TAnalysis::TAnalysis(TLineList& lines) : Program(lines) {}
@@ -56,10 +62,23 @@ TAnalysis::TFreeze::TFreeze(const TAnalysis& facts) : Program(facts.Program) {
 
 TAnalysis::TFreeze::~TFreeze() {
   TAnalysisCaches& caches = CachesOf(Program);
-  if (--caches.FreezeDepth == 0) caches.FrozenGeneration = 0;
+  if (--caches.FreezeDepth > 0) return;
+  caches.FrozenGeneration = 0;
+  caches.StalePoints.clear();
 }
 
-bool TAnalysis::IsUsedLater(const TUseQuery& query) const { return korvid::IsUsedLater(Program, query); }
+void TAnalysis::MarkLivenessChanged(int first, int last) const {
+  TAnalysisCaches& caches = CachesOf(Program);
+  if (caches.FreezeDepth == 0) return;  // the next question rebuilds the answers anyway
+  if (caches.StalePoints.size() < static_cast<std::size_t>(Program.Count()) + 1)
+    caches.StalePoints.resize(static_cast<std::size_t>(Program.Count()) + 1);
+  for (int k = std::max(first + 1, 0); k <= last && k < Program.Count(); ++k)
+    caches.StalePoints[static_cast<std::size_t>(k)] = true;
+}
+
+bool TAnalysis::IsUsedLater(const TUseQuery& query) const {
+  return IsStalePoint(Program, query.From) || korvid::IsUsedLater(Program, query);
+}
 
 bool TAnalysis::AnyLive(TRegFlagSet set, int from) const {
   const auto flags = static_cast<std::uint8_t>(set >> kFlagBit0);
@@ -75,6 +94,7 @@ std::optional<int> TAnalysis::FreeRegister(int first, int last, TRegFlagSet cand
   TSearchCache& cache = CurrentSearchCache(Program);
   TRegFlagSet busy = 0;
   for (int k = first; k <= last + 1 && k < static_cast<int>(cache.LiveIn.size()); ++k) {
+    if (IsStalePoint(Program, k)) return std::nullopt;
     busy |= cache.LiveIn[static_cast<std::size_t>(k)];
     if (k <= last) {
       const TLineBits bits = cache.NodeBits(k);
@@ -154,7 +174,7 @@ std::uint8_t TAnalysis::FlagsChangedBy(const TLine& old, TLineType replacement) 
 }
 
 bool TAnalysis::FlagsReadAfter(std::uint8_t mask, int from) const {
-  return mask != 0 && FlagsUsedLater(Program, from, mask);
+  return mask != 0 && (IsStalePoint(Program, from) || FlagsUsedLater(Program, from, mask));
 }
 
 bool TAnalysis::MayBeSkipped(int i) const { return IsInSkipShadow(i) || Program.Line(i)->MaybeSkipped; }

@@ -71,6 +71,13 @@ class TAnalysis {
     const TLineList& Program;
   };
   [[nodiscard]] TFreeze Freeze() const { return TFreeze(*this); }
+  // For a rewrite made under a freeze that may make a value live only at the
+  // points inside lines first..last (before lines first+1 to last): renaming
+  // registers there, or reading a register instead of memory. Until the freeze
+  // ends, questions from those points answer "used"; answers from other points
+  // stay sound, as the lines are entered only at `first` and leave every value
+  // as live as before at both ends.
+  void MarkLivenessChanged(int first, int last) const;
 
   // --- registers and flags
   bool IsUsedLater(const TUseQuery& query) const;

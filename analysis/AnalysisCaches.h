@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "source/LineList.h"
 
@@ -32,6 +33,9 @@ struct TAnalysisCaches {
   // While frozen, every answer is for the program as it was at this generation.
   std::uint64_t FrozenGeneration = 0;
   int FreezeDepth = 0;
+  // While frozen: the points (before line k) where a rewrite may have made a
+  // value live that the frozen answers think dead.
+  std::vector<bool> StalePoints;
 };
 
 // Read-only questions may fill the caches, so a const program has them too.

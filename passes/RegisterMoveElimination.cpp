@@ -70,19 +70,17 @@ class TMoveElimination {
   }
 
  private:
-  // Each firing stages its edits in a batch and names the first line it
-  // changes. The analysis stays frozen for the walk: a firing changes which
-  // registers are live only inside the lines it spans, which are entered at
-  // their first line alone and leave every register as live as before at
-  // both ends; so answers for points outside them stay exact. A candidate
-  // reaching back into lines an earlier firing spanned waits for the next
-  // iteration, when the analysis is fresh.
+  // Each firing stages its edits in a batch and names the lines it spans.
+  // The analysis stays frozen for the walk: a firing may make a register live
+  // only inside the lines it spans, which are entered at their first line
+  // alone and leave every register as live as before at both ends; the
+  // analysis is told, and answers questions from inside them with "used".
   bool Fire(const TRule& rule, int first, int last, const auto& stage) {
-    if (first <= Settled || !RuleEnabled(Lines, rule)) return false;
+    if (!RuleEnabled(Lines, rule)) return false;
     TEditBatch batch(Facts, rule);
     stage(batch);
     if (!batch.Apply()) return false;
-    Settled = last;
+    Facts.MarkLivenessChanged(first, last);
     return true;
   }
 
@@ -268,8 +266,6 @@ class TMoveElimination {
   const TAnalysis& Facts;
   TLineList& Lines;
   const TRegFlagSet Shared;
-  // The last line an earlier firing of this walk spanned.
-  int Settled = -1;
 };
 
 }  // namespace

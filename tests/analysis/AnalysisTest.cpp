@@ -42,6 +42,20 @@ TEST(Analysis, SkipShadowsFollowTheCurrentLines) {
   EXPECT_FALSE(p.Facts.IsInSkipShadow(p.At("two words")));
 }
 
+TEST(Analysis, PointsWhereAFrozenRewriteChangedLivenessAnswerUsed) {
+  TLoaded p(Program(" LDS R24,v ; load\n INC R24 ; inc\n STS v,R24\n LDI R20,1\n STS u,R20\n"));
+  const TAnalysis& facts = p.Facts;
+  const TRegFlagSet r20 = RegisterBit(20);
+  {
+    auto frozen = facts.Freeze();
+    EXPECT_FALSE(facts.AnyLive(r20, p.At("; inc")));
+    facts.MarkLivenessChanged(p.At("; load"), p.At("; inc"));
+    EXPECT_TRUE(facts.AnyLive(r20, p.At("; inc")));
+    EXPECT_FALSE(facts.AnyLive(r20, p.At("; load")));  // the lines' entry keeps its answer
+  }
+  EXPECT_FALSE(facts.AnyLive(r20, p.At("; inc")));
+}
+
 TEST(Analysis, RegistersReachedOnlyThroughNamedOperands) {
   TLoaded p(std::string(testing::kHeader) + "shv                     .EQU    013h           ; var data byte volatile\n" +
             ".ENTRYMAIN $\n.FUNC main\nmain:\n LDI R30,5 ; ldi\n ADD R24,R16 ; add\n MUL R0,R5 ; mul\n"
