@@ -7,9 +7,7 @@
 #include "app/About.h"
 #include "diagnostics/Reports.h"
 #include "diagnostics/UserBisection.h"
-#include "passes/AddressConstantFolding.h"
-#include "passes/PointerToDirect.h"
-#include "passes/RegisterMoveElimination.h"
+#include "passes/Peephole.h"
 #include "passes/RemoveRedundant.h"
 #include "source/LineList.h"
 
@@ -202,17 +200,7 @@ const TPassTable& DefaultPasses() {
   static const TPassTable passes = [] {
     TPassTable table{};
     table[static_cast<std::size_t>(TPassStep::Phase1)] = RemoveRedundant;
-    // The address folding, the direct accesses and the move elimination belong
-    // to the peephole pass; until that pass exists they are phase 2 on their own.
-    table[static_cast<std::size_t>(TPassStep::Phase2)] = [](TLineList& lines, const TAnalysis& facts) {
-      // The folds and direct accesses make no dead value live anywhere; the
-      // move elimination only inside the lines it renames, which it keeps to
-      // itself: so one analysis serves all three, the renaming last.
-      auto frozen = facts.Freeze();
-      bool changed = FoldAddressConstants(lines, facts);
-      changed = PointerToDirect(lines, facts) || changed;
-      return EliminateRegisterMoves(lines, facts) || changed;
-    };
+    table[static_cast<std::size_t>(TPassStep::Phase2)] = PeepholePass;
     return table;
   }();
   return passes;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "passes/AddressConstantFolding.h"
+#include "passes/Peephole.h"
 #include "passes/PointerToDirect.h"
 #include "passes/RegisterMoveElimination.h"
 #include "passes/RemoveRedundant.h"
@@ -21,6 +22,7 @@ std::span<const TRule* const> AllRules() {
   static const std::vector<const TRule*> rules = [] {
     std::vector<const TRule*> all;
     for (const TRule& rule : RemoveRedundantRules()) all.push_back(&rule);
+    for (const TRule& rule : PeepholeRules()) all.push_back(&rule);
     for (const TRule& rule : AddressConstantFoldingRules()) all.push_back(&rule);
     for (const TRule& rule : PointerToDirectRules()) all.push_back(&rule);
     for (const TRule& rule : RegisterMoveEliminationRules()) all.push_back(&rule);

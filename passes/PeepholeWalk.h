@@ -1,0 +1,61 @@
+// The peephole pass's walk, shared by the files that hold its rules: the
+// register rules (Peephole.cpp) and the transfer rules (PeepholeTransfers.cpp).
+#pragma once
+#include <span>
+#include <string_view>
+
+#include "analysis/CallEffects.h"
+#include "passes/EditBatch.h"
+#include "passes/Rule.h"
+
+namespace korvid {
+
+class TAnalysis;
+class TLineList;
+
+class TPeepholeWalk {
+ public:
+  explicit TPeepholeWalk(const TAnalysis& facts);
+  bool Run();
+
+ private:
+  using TMatch = bool (TPeepholeWalk::*)(int i, TEditBatch& batch) const;
+  bool Try(const TRule& rule, TMatch match, int i);
+  void Step(int i);
+
+  // Register rules.
+  bool AdiwMerge(int i, TEditBatch& batch) const;
+  bool ReloadAfterStore(int i, TEditBatch& batch) const;
+  bool MaskMerge(int i, TEditBatch& batch) const;
+  bool KnownCompare(int i, TEditBatch& batch) const;
+  bool FramePushPop(int i, TEditBatch& batch) const;
+  bool DeadPostIncrement(int i, TEditBatch& batch) const;
+
+  // Transfer rules.
+  bool JumpThread(int i, TEditBatch& batch) const;
+  bool BranchThread(int i, TEditBatch& batch) const;
+  bool BranchReversal(int i, TEditBatch& batch) const;
+  bool BranchToNext(int i, TEditBatch& batch) const;
+  bool SkipReversal(int i, TEditBatch& batch) const;
+  bool CallToRcall(int i, TEditBatch& batch) const;
+
+  // The first instruction at or after line `from` with only labels and
+  // passive markers before it; -1 when anything else comes first.
+  int InstructionFrom(int from) const;
+  // Whether a label named `name` stands after line `i` before any code.
+  bool LabelFollows(int i, std::string_view name) const;
+  // Whether the chain of jumps that starts with the jump at line `jump` ends
+  // at code other than a jump, rather than running in a circle: threading a
+  // transfer through a circle would never stop changing it.
+  bool JumpChainEnds(int jump) const;
+  // The jump at the first instruction after label `target`; -1 when none.
+  int JumpAtLabel(std::string_view target) const;
+
+  const TAnalysis& Facts;
+  TLineList& Lines;
+  const TRegFlagSet Shared;  // registers interrupts or pointers may see
+  bool PastEntry = false;
+  bool Changed = false;
+};
+
+}  // namespace korvid
