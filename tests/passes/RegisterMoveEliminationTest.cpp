@@ -14,13 +14,7 @@ namespace {
 
 using testing::TCase;
 
-// Main calls f, whose body is `body`, stores what f returns and clears the
-// registers the cases use: R17:R16 are live at f's end, the others dead.
-std::string Program(const std::string& body) {
-  std::string main = " RCALL f\n STS v,R16\n STS u,R17\n";
-  for (int r : {0, 1, 2, 18, 20, 21, 22, 24, 25, 26, 27}) main += " CLR R" + std::to_string(r) + "\n";
-  return testing::Program(main, ".FUNC f\n.RETURNS 2\nf:\n LDI R17,7\n" + body + " RET\n.ENDFUNC\n");
-}
+std::string Program(const std::string& body) { return testing::CalledRoutine(body); }
 
 void ExpectCases(const std::vector<TCase>& cases) { testing::ExpectCases(EliminateRegisterMoves, cases); }
 

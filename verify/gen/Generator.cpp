@@ -21,6 +21,8 @@ const std::vector<Idiom>& Idioms() {
       {"redundant clr", 1, RedundantClear}, {"jump next", 1, JumpToNext}, {"code island", 2, CodeIsland},
       {"address adjustment", 2, AddressAdjustment}, {"pointer then reload", 2, PointerThenReload}, {"save match", 2, SaveMatch},
       {"copy of result", 3, CopyOfResult}, {"copy then use", 2, CopyThenUse}, {"pair copy", 2, PairCopy},
+      {"adiw pair", 1, AdiwPair}, {"mask pair", 1, MaskPair}, {"known compare", 1, KnownCompare},
+      {"jump chains", 2, JumpChains}, {"frame bounce", 1, FrameStackBounce}, {"pointer last step", 1, PointerLastStep},
       {"ptr beside", 5, PointerBesideVariable}, {"flags after call", 2, FlagsAfterCall},
       {"register via pointer", 4, RegisterThroughPointer},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},

@@ -62,6 +62,13 @@ void PointerBesideVariable(Builder& b);
 void CopyOfResult(Builder& b);
 void CopyThenUse(Builder& b);
 void PairCopy(Builder& b);
+// IdiomsShortcuts.cpp: small patterns the peephole pass shortens.
+void AdiwPair(Builder& b);
+void MaskPair(Builder& b);
+void KnownCompare(Builder& b);
+void JumpChains(Builder& b);
+void FrameStackBounce(Builder& b);
+void PointerLastStep(Builder& b);
 // Calls every helper routine that no idiom called, so that none is dead code.
 void CallRemaining(Builder& b);
 
