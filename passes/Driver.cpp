@@ -8,6 +8,7 @@
 #include "diagnostics/Reports.h"
 #include "diagnostics/UserBisection.h"
 #include "passes/AddressConstantFolding.h"
+#include "passes/BitTest.h"
 #include "passes/PointerToDirect.h"
 #include "passes/RemoveRedundant.h"
 #include "source/LineList.h"
@@ -200,14 +201,19 @@ std::string_view PassName(TPassStep step) {
 const TPassTable& DefaultPasses() {
   static const TPassTable passes = [] {
     TPassTable table{};
+    table[static_cast<std::size_t>(TPassStep::BitTest8)] = InlineTestBit8;
     table[static_cast<std::size_t>(TPassStep::Phase1)] = RemoveRedundant;
-    // The address folding and the direct accesses belong to the peephole pass;
-    // until that pass exists they are phase 2 on their own.
+    // The bit tests, the address folding and the direct accesses belong to the
+    // peephole pass; until that pass exists they are phase 2 on their own.
     table[static_cast<std::size_t>(TPassStep::Phase2)] = [](TLineList& lines, const TAnalysis& facts) {
-      // Neither makes a dead value live, so one analysis serves both.
+      // A bit test makes a dead value live: the unmasked register up to the
+      // skip that now reads it, and the flags of the logic instruction before
+      // a removed ANDI 0FFh. So it runs before the freeze, on fresh answers.
+      const bool tested = OptimiseAndiBitTests(lines, facts);
+      // Neither of these makes a dead value live, so one analysis serves both.
       auto frozen = facts.Freeze();
       const bool folded = FoldAddressConstants(lines, facts);
-      return PointerToDirect(lines, facts) || folded;
+      return PointerToDirect(lines, facts) || folded || tested;
     };
     return table;
   }();
