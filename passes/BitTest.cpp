@@ -117,14 +117,10 @@ class TTestBit8Inline {
     if (loadFlags != 0 && Facts.IsUsedLater({.Var = Lines.RegisterVar[kAcca], .From = site.Load + 1,
                                              .Flags = loadFlags, .To = call}))
       return false;
-    // The inline writes _ACCB and, on one path, the flags of its CLR; a routine
-    // of the program's own may do more, which the inline does not do.
-    TRegFlagSet clobbered = RegisterBit(Accb) | FlagBits(FindEffect(lt::CLR)->FlagsWritten);
-    const TCallEffect routine = CallEffectOf(Lines, call);
-    if (routine.Entry >= 0) {
-      if (routine.MayStore) return false;
-      clobbered |= Facts.Writes(call);
-    }
+    // The inline writes _ACCB and, on one path, the flags of its CLR. What else
+    // the routine may write it leaves as it was, and it stores nothing.
+    if (CallEffectOf(Lines, call).MayStore) return false;
+    const TRegFlagSet clobbered = RegisterBit(Accb) | FlagBits(FindEffect(lt::CLR)->FlagsWritten) | Facts.Writes(call);
     if (Facts.AnyLive(clobbered & ~RegisterBit(kAcca), call + 1)) return false;
 
     TEditBatch batch(Facts, InlineTestBit8Rule);

@@ -67,12 +67,6 @@ TEST(InlineTestBit8, TheCallBecomesASkipOnTheByteAtX) {
                         " STS w,R19\n"),
            {kCall}, Inlined(5)},
       });
-  // Without the program's own copy (not simulated: the library is not linked)
-  // only _ACCB and the flags the inline writes need be dead.
-  testing::ExpectCases(
-      InlineTestBit8,
-      {{"the library's routine", WithTestBit8(" LDI _ACCA,2\n" + kCall + "\n" + kStore, ""), {kCall}, Inlined(2)}},
-      false);
 }
 
 TEST(InlineTestBit8, TheCallStaysWhereTheNumberOrWhatElseTheRoutineDoesMayMatter) {

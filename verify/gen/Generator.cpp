@@ -18,10 +18,11 @@ const std::vector<Idiom>& Idioms() {
       {"far flags", 2, FarFlagBranch}, {"jump table", 2, JumpTable},  {"dead rows", 1, UnreachableRows},
       {"ptr reload", 3, PointerReload}, {"dup loads", 2, DuplicateLoads}, {"labelled", 3, LabelledInstructions},
       {"two entries", 1, LoopTwoEntries}, {"loop dead load", 1, DeadLoadBeforeLoop},
-      {"redundant clr", 1, RedundantClear}, {"jump next", 1, JumpToNext}, {"code island", 1, CodeIsland},
+      {"redundant clr", 1, RedundantClear}, {"jump next", 1, JumpToNext}, {"code island", 2, CodeIsland},
       {"address adjustment", 2, AddressAdjustment}, {"pointer then reload", 2, PointerThenReload}, {"save match", 2, SaveMatch},
       {"ptr beside", 5, PointerBesideVariable}, {"flags after call", 2, FlagsAfterCall},
-      {"register via pointer", 3, RegisterThroughPointer},
+      {"register via pointer", 4, RegisterThroughPointer}, {"testbit8", 4, TestBit8Call},
+      {"andi masks", 8, AndiMasks},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},
       {"interrupt", 4, InterruptTrigger, [](const Builder& b) { return b.interrupts > 0; }},
   };
