@@ -162,9 +162,7 @@ class TAndiBitTest {
   }
 
   bool Try(const TRule& rule, TMatch match, int i) {
-    if (!RuleEnabled(Lines, rule)) return false;
-    TEditBatch batch(Facts, rule);
-    return (this->*match)(i, batch) && batch.Apply();
+    return FireRule(Facts, rule, [&](TEditBatch& batch) { return (this->*match)(i, batch); });
   }
 
   // Both leave Rd 0 and the flags S, V, N clear and Z set, and neither touches
@@ -193,10 +191,11 @@ class TAndiBitTest {
     return true;
   }
 
-  // LDI or SER as written (not CLR, which sets Z), and no flag written.
+  // LDI or SER as written, whatever type the line was given: never CLR, which sets Z.
   static bool IsFlaglessLoad(const TLine& line) {
-    const bool load = EqualsNoCase(line.Mnemonic, "LDI") || EqualsNoCase(line.Mnemonic, "SER");
-    return load && (LineRegisterBits(line, 0, 0).Def & kAllFlags) == 0;
+    if (!EqualsNoCase(line.Mnemonic, "LDI") && !EqualsNoCase(line.Mnemonic, "SER")) return false;
+    const TInstrEffect* written = FindEffectByMnemonic(line.Mnemonic);
+    return written != nullptr && written->FlagsWritten == 0;
   }
 
   // The instruction after line `from`, stepping over one flagless load of a
@@ -241,44 +240,58 @@ class TAndiBitTest {
            !Facts.FlagsReadAfter(flags, branch.Target);
   }
 
-  // ANDI Rd,2^b / BREQ T: Z is set when bit b is clear, so BREQ becomes SBRC and BRNE SBRS.
-  bool SkipOnMaskedBit(int i, TEditBatch& batch) const {
+  struct TMask {
+    int Register;
+    int Bit;
+  };
+
+  // ANDI Rd,2^b that runs whenever the line before it does: nothing enters or skips it.
+  std::optional<TMask> SingleBitMask(int i) const {
     const TLine& andi = *Lines.Line(i);
     const std::optional<int> bit = SingleBit(andi);
     const int rd = tVarList::RegisterNumber(andi.DestVar);
-    if (!bit || rd < 0 || andi.IsJoin() || Facts.MayBeSkipped(i)) return false;
-    const std::optional<TBranchOverOne> branch = BranchOverOne(PastFlaglessLoad(i, rd));
-    if (!branch || !DeadAfterBranch(*branch, rd, TAnalysis::FlagsChangedBy(andi, lt::Unknown))) return false;
-    batch.Remove(i);
-    if (branch->OnEqual)
-      batch.Replace(branch->Branch, lt::SBRC, "SBRC", andi.Op1, std::to_string(*bit));
+    if (!bit || rd < 0 || andi.IsJoin() || Facts.MayBeSkipped(i)) return std::nullopt;
+    return TMask{rd, *bit};
+  }
+
+  // The branch becomes a skip over the same instruction: SBRS where it was taken
+  // with the bit set, SBRC where with the bit clear.
+  void StageSkip(TEditBatch& batch, const TBranchOverOne& branch, int andi, int bit, bool takenWhenSet) const {
+    const std::string& rd = Lines.Line(andi)->Op1;
+    if (takenWhenSet)
+      batch.Replace(branch.Branch, lt::SBRS, "SBRS", rd, std::to_string(bit));
     else
-      batch.Replace(branch->Branch, lt::SBRS, "SBRS", andi.Op1, std::to_string(*bit));
+      batch.Replace(branch.Branch, lt::SBRC, "SBRC", rd, std::to_string(bit));
+  }
+
+  // ANDI Rd,2^b / BREQ T: Z is set when bit b is clear, so BREQ becomes SBRC and BRNE SBRS.
+  bool SkipOnMaskedBit(int i, TEditBatch& batch) const {
+    const std::optional<TMask> mask = SingleBitMask(i);
+    if (!mask) return false;
+    const std::optional<TBranchOverOne> branch = BranchOverOne(PastFlaglessLoad(i, mask->Register));
+    const std::uint8_t flags = TAnalysis::FlagsChangedBy(*Lines.Line(i), lt::Unknown);
+    if (!branch || !DeadAfterBranch(*branch, mask->Register, flags)) return false;
+    batch.Remove(i);
+    StageSkip(batch, *branch, i, mask->Bit, !branch->OnEqual);
     return true;
   }
 
   // ANDI Rd,2^b / CPI Rd,2^b / BREQ T: Z is set when bit b is set, so BREQ becomes SBRS and BRNE SBRC.
   bool SkipOnComparedBit(int i, TEditBatch& batch) const {
-    const TLine& andi = *Lines.Line(i);
-    const std::optional<int> bit = SingleBit(andi);
-    const int rd = tVarList::RegisterNumber(andi.DestVar);
-    if (!bit || rd < 0 || andi.IsJoin() || Facts.MayBeSkipped(i)) return false;
+    const std::optional<TMask> mask = SingleBitMask(i);
     const int cpi = Facts.AdjacentInstruction(i, 1);
-    if (cpi < 0) return false;
+    if (!mask || cpi < 0) return false;
     const TLine& compare = *Lines.Line(cpi);
-    if (compare.LineType != lt::CPI || tVarList::RegisterNumber(compare.DestVar) != rd || SingleBit(compare) != bit ||
-        compare.IsJoin() || Facts.MayBeSkipped(cpi))
+    if (compare.LineType != lt::CPI || tVarList::RegisterNumber(compare.DestVar) != mask->Register ||
+        SingleBit(compare) != mask->Bit || compare.IsJoin() || Facts.MayBeSkipped(cpi))
       return false;
-    const std::optional<TBranchOverOne> branch = BranchOverOne(PastFlaglessLoad(cpi, rd));
+    const std::optional<TBranchOverOne> branch = BranchOverOne(PastFlaglessLoad(cpi, mask->Register));
     const std::uint8_t flags =
-        TAnalysis::FlagsChangedBy(andi, lt::Unknown) | TAnalysis::FlagsChangedBy(compare, lt::Unknown);
-    if (!branch || !DeadAfterBranch(*branch, rd, flags)) return false;
+        TAnalysis::FlagsChangedBy(*Lines.Line(i), lt::Unknown) | TAnalysis::FlagsChangedBy(compare, lt::Unknown);
+    if (!branch || !DeadAfterBranch(*branch, mask->Register, flags)) return false;
     batch.Remove(i);
     batch.Remove(cpi);
-    if (branch->OnEqual)
-      batch.Replace(branch->Branch, lt::SBRS, "SBRS", andi.Op1, std::to_string(*bit));
-    else
-      batch.Replace(branch->Branch, lt::SBRC, "SBRC", andi.Op1, std::to_string(*bit));
+    StageSkip(batch, *branch, i, mask->Bit, branch->OnEqual);
     return true;
   }
 
