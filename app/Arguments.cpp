@@ -101,14 +101,15 @@ std::string ReadCommandLine(int argc, char** argv, TCommandLine& line) {
       line.Verify = true;
     } else if (word == "--stats") {
       line.Stats = true;
-    } else if (word == "--only") {
+    } else if (word == "--only" || word == "--enable") {
+      std::set<std::string, std::less<>>& rules = word == "--only" ? line.Only : line.Enable;
       std::string value = words.Value().value_or("");
       for (const std::string& name : SplitRuleNames(value)) {
         const TRule* rule = FindRule(name);
         if (rule == nullptr) return word + " takes rule names as --stats lists them, not " + Quoted(name);
-        line.Only.insert(std::string(rule->Name));
+        rules.insert(std::string(rule->Name));
       }
-      if (line.Only.empty()) return word + " takes one or more rule names, separated by commas";
+      if (rules.empty()) return word + " takes one or more rule names, separated by commas";
     } else if (word == "--debug-result") {
       std::string value = words.Value().value_or("");
       line.Debug.Result = ReadSpecialDebugOption(value);
@@ -130,7 +131,8 @@ std::string ReadCommandLine(int argc, char** argv, TCommandLine& line) {
   // The interactive run asks for its files and always shows its progress.
   if (line.File.empty() && !line.Mode.empty()) return "the mode " + line.Mode + " needs a FILE";
   if (line.File.empty() && line.Verify) return "--verify needs a FILE";
-  if (line.File.empty() && (line.Stats || !line.Only.empty())) return "--stats and --only need a FILE";
+  if (line.File.empty() && (line.Stats || !line.Only.empty() || !line.Enable.empty()))
+    return "--stats, --only and --enable need a FILE";
   if (line.Debug.BlockSize && !line.Debug.Result) return "--debug-block-size needs --debug-result";
   return "";
 }

@@ -55,6 +55,8 @@ struct TCommandLine {
   bool Stats = false;
   // Run only these rules (names as --stats lists them); empty: every rule.
   std::set<std::string, std::less<>> Only;
+  // Run these rules although a directive in force from the start switches them off.
+  std::set<std::string, std::less<>> Enable;
   TSpecialDebugInput Debug;
 };
 

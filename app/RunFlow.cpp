@@ -179,6 +179,8 @@ int RunCommandLine(const std::string& input, const std::string& modeSwitch, cons
   lines.Run.Interactive = false;
   TProgressDisplay progress(lines, mode.WindowVisible);
   ApplyMode(lines, mode);
+  // Before loading, so that a directive line in the program switches the rules off again.
+  EnableRules(lines, options.EnabledRules);
   if (!Load(lines, asmName)) return kExitFailed;
   TSpecialDebugSession session;
   if (!session.Attach(lines, options.Debug, std::cerr)) {

@@ -37,6 +37,8 @@ struct TRunOptions {
   bool Stats = false;
   // Only these rules run; empty: every rule.
   std::set<std::string, std::less<>> OnlyRules;
+  // These rules run although a directive in force from the start switches them off.
+  std::set<std::string, std::less<>> EnabledRules;
 };
 
 int RunCommandLine(const std::string& input, const std::string& modeSwitch, const TRunOptions& options = {});

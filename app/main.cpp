@@ -38,6 +38,11 @@ void PrintUsage() {
                "             saved (one rule a line, most bytes first)\n"
                "  --only RULE[,RULE]\n"
                "             run only the named rules (as --stats names them)\n"
+               "  --enable RULE[,RULE]\n"
+               "             run the named rules although a directive in force from the\n"
+               "             start switches them off (NO_BITTEST_OPT: the andi-* rules);\n"
+               "             the rules that directive switches off run too, and a\n"
+               "             directive in the program switches them off again\n"
                "  --debug-result new|failed|passed\n"
                "             special debug mode (the program holds .OPTI SPECIAL_DEBUG):\n"
                "             the last test's result, where no terminal can be asked\n"
@@ -102,6 +107,7 @@ int main(int argc, char** argv) {
   options.Debug = line.Debug;
   options.Stats = line.Stats;
   options.OnlyRules = line.Only;
+  options.EnabledRules = line.Enable;
   if (line.File.empty()) return korvid::RunInteractive(std::cin, std::cerr, options.Debug);
   if (isatty(STDIN_FILENO)) options.Debug.Terminal = &std::cin;
   return korvid::RunCommandLine(line.File, line.Mode, options);

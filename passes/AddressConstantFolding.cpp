@@ -46,9 +46,7 @@ class TFolding {
   using TMatch = bool (TFolding::*)(int i, TEditBatch& batch) const;
 
   bool Try(const TRule& rule, TMatch match, int i) {
-    if (!RuleEnabled(Lines, rule)) return false;
-    TEditBatch batch(Facts, rule);
-    return (this->*match)(i, batch) && batch.Apply();
+    return FireRule(Facts, rule, [&](TEditBatch& batch) { return (this->*match)(i, batch); });
   }
 
   // Every line runs whenever the last one does: none after the first is entered

@@ -7,6 +7,7 @@
 #include "app/About.h"
 #include "diagnostics/Reports.h"
 #include "diagnostics/UserBisection.h"
+#include "passes/BitTest.h"
 #include "passes/Peephole.h"
 #include "passes/RemoveRedundant.h"
 #include "source/LineList.h"
@@ -199,6 +200,7 @@ std::string_view PassName(TPassStep step) {
 const TPassTable& DefaultPasses() {
   static const TPassTable passes = [] {
     TPassTable table{};
+    table[static_cast<std::size_t>(TPassStep::BitTest8)] = InlineTestBit8;
     table[static_cast<std::size_t>(TPassStep::Phase1)] = RemoveRedundant;
     table[static_cast<std::size_t>(TPassStep::Phase2)] = PeepholePass;
     return table;

@@ -9,6 +9,12 @@
 namespace korvid {
 
 
+bool FireRule(const TAnalysis& facts, const TRule& rule, const std::function<bool(TEditBatch&)>& stage) {
+  if (!RuleEnabled(facts.Lines(), rule)) return false;
+  TEditBatch batch(facts, rule);
+  return stage(batch) && batch.Apply();
+}
+
 TEditBatch::TEditBatch(const TAnalysis& facts, const TRule& rule) : Facts(facts), Lines(facts.Lines()), Rule(rule) {}
 
 void TEditBatch::Remove(int line) { Edits.push_back({TKind::Remove, line, 0, {}, {}, {}, -Lines.Line(line)->Size}); }

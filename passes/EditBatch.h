@@ -9,6 +9,7 @@
 // no repair helps, nothing is changed. The firing is counted for the rule with
 // the bytes it saved, and the change log names the rule.
 #pragma once
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,5 +74,9 @@ class TEditBatch {
   std::vector<TEdit> Edits;
   bool Refused = false;
 };
+
+// One firing of a rule: when the rule is enabled, `stage` puts its edits into a
+// batch, which is then applied. True when the program changed.
+bool FireRule(const TAnalysis& facts, const TRule& rule, const std::function<bool(TEditBatch&)>& stage);
 
 }  // namespace korvid

@@ -7,6 +7,7 @@
 #include "analysis/LineGraph.h"
 #include "analysis/EffectTable.h"
 #include "passes/AddressConstantFolding.h"
+#include "passes/BitTest.h"
 #include "passes/PeepholeWalk.h"
 #include "passes/PointerToDirect.h"
 #include "passes/RegisterMoveElimination.h"
@@ -278,6 +279,7 @@ bool PeepholePass(TLineList& lines, const TAnalysis& facts) {
   // the analysis so: one frozen analysis serves the whole pass.
   auto frozen = facts.Freeze();
   bool changed = TPeepholeWalk(facts).Run();
+  changed = OptimiseAndiBitTests(lines, facts) || changed;
   changed = FoldAddressConstants(lines, facts) || changed;
   changed = PointerToDirect(lines, facts) || changed;
   return EliminateRegisterMoves(lines, facts) || changed;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "passes/AddressConstantFolding.h"
+#include "passes/BitTest.h"
 #include "passes/Peephole.h"
 #include "passes/PointerToDirect.h"
 #include "passes/RegisterMoveElimination.h"
@@ -21,14 +22,21 @@ bool RuleEnabled(const TLineList& lines, const TRule& rule) {
 std::span<const TRule* const> AllRules() {
   static const std::vector<const TRule*> rules = [] {
     std::vector<const TRule*> all;
+    for (const TRule& rule : TestBit8Rules()) all.push_back(&rule);
     for (const TRule& rule : RemoveRedundantRules()) all.push_back(&rule);
     for (const TRule& rule : PeepholeRules()) all.push_back(&rule);
+    for (const TRule& rule : AndiBitTestRules()) all.push_back(&rule);
     for (const TRule& rule : AddressConstantFoldingRules()) all.push_back(&rule);
     for (const TRule& rule : PointerToDirectRules()) all.push_back(&rule);
     for (const TRule& rule : RegisterMoveEliminationRules()) all.push_back(&rule);
     return all;
   }();
   return rules;
+}
+
+void EnableRules(TLineList& lines, const std::set<std::string, std::less<>>& names) {
+  for (const std::string& name : names)
+    if (const TRule* rule = FindRule(name); rule != nullptr && rule->Off) lines.Run.Directives.Set(*rule->Off, false);
 }
 
 const TRule* FindRule(std::string_view name) {

@@ -56,6 +56,10 @@ TEST(CommandLineTest, WordsAreReadAsGnuToolsReadThem) {
       {"a.asm --verify=yes", 2, "--verify takes no value", nullptr},
       {"a.asm -h --debug-block-size 4", 2, "--debug-block-size needs --debug-result", nullptr},
       {"-h", 2, "the mode -h needs a FILE", nullptr},
+      {"a.asm --enable andi-zero,frobnicate", 2, "--enable takes rule names as --stats lists them, not \"frobnicate\"",
+       nullptr},
+      {"a.asm --enable ,", 2, "--enable takes one or more rule names", nullptr},
+      {"--enable andi-zero", 2, "--stats, --only and --enable need a FILE", nullptr},
       {"-h a.asm", 0, "", "a"},
       {"-Sh a.asm -sH", 0, "", "a"},
       {"a.asm -h --debug-result=new", 0, "", "a"},
@@ -96,6 +100,27 @@ TEST(CommandLineTest, WordsAreReadAsGnuToolsReadThem) {
     TRun run = Shell(dir, "'" + kGen + "' " + args);
     EXPECT_EQ(run.Status, status) << args;
     EXPECT_NE((status == 0 ? run.Out : run.Err).find(said), std::string::npos) << args << "\n" << run.Err;
+  }
+}
+
+// NO_BITTEST_OPT is in force from the start: its rules run only when asked
+// for, and a directive in the program switches them off again.
+TEST(CommandLineTest, EnableRunsRulesADirectiveSwitchesOffFromTheStart) {
+  const std::string program = "main:\n  LDI R16,5\n  ANDI R16,0\n  RET\n";
+  for (auto [args, directive, fired] : {std::tuple{"", "", false},
+                                        {" --enable andi-zero", "", true},
+                                        {" --enable=ANDI-ZERO", "", true},
+                                        {" --enable andi-bit-branch", "", true},
+                                        {" --enable andi-zero", ".OPTI NO_BITTEST_OPT\n", false}}) {
+    TTempDirectory dir;
+    dir.Write("a.asm", directive + program);
+    TRun run = Korvid(dir, std::string("a.asm -h --stats") + args);
+    EXPECT_EQ(run.Status, 0) << args << "\n" << run.Err;
+    const std::size_t row = run.Out.find("andi-zero");
+    ASSERT_NE(row, std::string::npos) << run.Out;
+    const std::string counts = run.Out.substr(row, run.Out.find('\n', row) - row);
+    EXPECT_EQ(counts.find(" 1 fired") != std::string::npos, fired) << args << directive << "\n" << counts;
+    EXPECT_EQ(TTempDirectory::Read(dir / "a.asm").find("ANDI") == std::string::npos, fired) << args << directive;
   }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,10 +41,11 @@ struct TCase {
   std::vector<std::string> Kept;
 };
 
-inline void ExpectCases(const TPass& pass, const std::vector<TCase>& cases, bool simulated = true) {
+inline void ExpectCases(const TPass& pass, const std::vector<TCase>& cases, bool simulated = true,
+                        const std::set<std::string, std::less<>>& enabled = {}) {
   const bool simulate = simulated && ToolchainPresent();
   for (const TCase& c : cases) {
-    const std::string after = RunPass(c.Program, pass);
+    const std::string after = RunPass(c.Program, pass, {}, enabled);
     for (const std::string& line : c.Gone) EXPECT_FALSE(Contains(after, line + "\n")) << c.Name << ": " << line;
     for (const std::string& line : c.Kept) EXPECT_TRUE(Contains(after, line + "\n")) << c.Name << ": " << line;
     if (!simulate) continue;

@@ -6,13 +6,17 @@
 
 #include "analysis/Analysis.h"
 #include "passes/Driver.h"
+#include "passes/Rules.h"
 #include "source/LineList.h"
 
 namespace korvid::testing {
 
 // Repeats the pass until it changes nothing, as the driver does, and tidies the lines.
-inline std::string RunPass(const std::string& program, const TPass& pass, std::set<std::string, std::less<>> rules = {}) {
+// `enabled`: rules run although a directive in force from the start switches them off.
+inline std::string RunPass(const std::string& program, const TPass& pass, std::set<std::string, std::less<>> rules = {},
+                           const std::set<std::string, std::less<>>& enabled = {}) {
   TLineList lines;
+  EnableRules(lines, enabled);
   lines.LoadFromText(program);
   lines.Pass.OnlyRules = std::move(rules);
   lines.Pass.Name = "test";

@@ -149,6 +149,31 @@ const std::vector<Shape>& Shapes() {
       {"tail JMP across the data block", "        JMP     far0\n.ENDFUNC"},
       {"near JMP under a skip", "        SBR*    R16,*\n        JMP     near."},
       {"near CALL", "        CALL    proc"},
+      // Bits tested by the run-time routine, and by masks before a branch.
+      {"TestBit8 of the program's own", "SYSTEM.TestBit8:\n.LINE *\n        LD      _ACCB,X\n"},
+      {"bit number, X, TestBit8, answer stored",
+       "        LDI     _ACCA,*\n        LDI     R26,*\n        LDI     R27,*\n        RCALL   SYSTEM.TestBit8\n"
+       "        STS     b*,_ACCA\n"},
+      {"bit 0 by CLR _ACCA", "        CLR     _ACCA\n        LDI     R26,"},
+      {"TestBit8 by CALL", "        CALL    SYSTEM.TestBit8\n"},
+      {"label between the bit number and TestBit8", "\ntb.join.*:\n        LDI     R26,"},
+      {"bit number past the byte", "        LDI     _ACCA,00*h\n"},
+      {"call between the bit number and TestBit8", "        LDI     R27,*\n        RCALL   proc*\n        *CALL*SYSTEM.TestBit8"},
+      {"_ACCA changed before TestBit8", "        INC     _ACCA\n        *CALL*SYSTEM.TestBit8"},
+      {"skipped bit number load", "        SBR*    R18,*\n        LDI     _ACCA,*\n        *CALL*SYSTEM.TestBit8"},
+      {"skipped TestBit8 call", "        SBR*    R18,*\n        *CALL*SYSTEM.TestBit8"},
+      {"_ACCB read after TestBit8", "SYSTEM.TestBit8\n        STS     b*,_ACCA\n        STS     b*,_ACCB\n"},
+      {"ANDI 0, flags read", "        ANDI    R*,0\n        IN      R19,SREG\n"},
+      {"ANDI 0FFh after a logic instruction", "        OR*    R*,*\n        ANDI    R*,0FFh\n"},
+      {"ANDI 0FFh after ADD", "        ADD     R*,R19\n        ANDI    R*,0FFh\n"},
+      {"ANDI 0FFh after a label", "\nandi.*:\n        ANDI    R*,0FFh\n"},
+      {"mask, branch over one instruction", "        ANDI    R*,*\n        BR*    bit.*\n        INC     R17\nbit.*:\n"},
+      {"mask, LDI, branch", "        ANDI    R*,*\n        LDI     R19,*\n        BR*    bit."},
+      {"mask, compare, branch", "        CPI     R*,*\n        BR*    bit.*\n        INC     R17\nbit.*:\n"},
+      {"mask, CLR, branch", "        CLR     R19\n        BR*    bit."},
+      {"mask, branch over two instructions", "        INC     R17\n        INC     R17\nbit."},
+      {"masked register read after", "bit.*:\n        STS     b*,R17\n        STS     b*,R"},
+      {"flags read after the masked branch", "bit.*:\n        STS     b*,R17\n        IN      R19,SREG\n"},
   };
   return shapes;
 }

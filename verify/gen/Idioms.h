@@ -78,6 +78,12 @@ void CallFlagRoutine(Builder& b, const Builder::FlagRoutine& f);
 void FlagsAfterCall(Builder& b);
 void RegisterThroughPointer(Builder& b);
 
+// IdiomsBitTest.cpp: bits tested by SYSTEM.TestBit8 and by ANDI masks.
+void TestBit8Routine(Builder& b);  // emitted with the helper routines
+void TestBit8Call(Builder& b);
+void CallTestBit8IfUncalled(Builder& b);
+void AndiMasks(Builder& b);
+
 // IdiomsStart.cpp: vector table and start-up code; routines out of RCALL reach.
 void EmitStart(Builder& b);
 void MainArguments(Builder& b);  // main's use of what the start-up code hands it

@@ -336,6 +336,7 @@ void CallRemaining(Builder& b) {
     if (uncalled(t)) b.Op("RCALL", t);
   for (const std::string& f : b.farRoutines)
     if (uncalled(f)) b.Op("CALL", f);
+  CallTestBit8IfUncalled(b);
   RaiseRemaining(b);
 }
 

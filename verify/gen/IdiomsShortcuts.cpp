@@ -97,6 +97,8 @@ void JumpChains(Builder& b) {
       b.Op(b.rng.Pick(std::vector<std::string>{"BREQ", "BRMI", "BRNE"}), hop);
       break;
     default:
+      // Skipped, so the code after it stays reachable.
+      b.Op("SBRS", "R16," + std::to_string(b.rng.Below(8)));
       b.Op("RJMP", hop);
       break;
   }

@@ -133,6 +133,7 @@ void EmitRoutines(Builder& b) {
   ParamWriter(b, "paramwrite");
   PureRoutine(b, "pure");
   for (int i = b.rng.Range(1, 2); i > 0; --i) FlagRoutine(b, "cmp" + std::to_string(b.flagRoutines.size()));
+  TestBit8Routine(b);
   if (b.far) FarTail(b, "tailfar");
 }
 
