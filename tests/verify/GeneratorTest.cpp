@@ -88,6 +88,7 @@ const std::vector<Shape>& Shapes() {
       {"two ADIWs on a pair", "        ADIW    R*,*\n        ADIW    R*,"},
       {"compare with the constant just loaded", "        LDI     R19,1\n        *    R1*\n        CPI     R1"},
       {"skip over a jump over a jump", "        SBRC    R16,*\n        RJMP    over.*\n        RJMP    hop."},
+      {"skipped jump to a jump", "        SBRS    R16,*\n        RJMP    hop."},
       {"byte bounced on the frame stack", "        ST      -Y,R*\n        LD      R*,Y+\n"},
       {"address adjustment after a label", "\nfold.*:\n        *I*    R*,"},
       {"pointer stepped by ADIW between a store and a load", "        ST      *,R17\n        ADIW    R*,*\n        LD      R16,"},

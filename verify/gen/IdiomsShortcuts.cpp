@@ -102,10 +102,14 @@ void JumpChains(Builder& b) {
       b.Op("RJMP", hop);
       break;
   }
+  // hop: a jump past code of its own, so that no jump here goes to the next line.
+  const std::string mid = b.NewLabel("mid");
   b.Op("LDI", "R17,2");
-  b.Op("RJMP", end);
+  b.Op("RJMP", mid);
   b.Label(hop);
   b.Op("RJMP", end);
+  b.Label(mid);
+  b.Op("INC", "R17");
   b.Label(end);
   Store(b, "R17");
 }
