@@ -1,6 +1,7 @@
 #include "passes/Peephole.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "analysis/Analysis.h"
@@ -41,6 +42,8 @@ constexpr TRule kRules[] = {
     {"branch-to-next", kPass, std::nullopt, "a branch to the next instruction goes where falling through goes"},
     {"skip-reversal", kPass, std::nullopt, "a skip over a jump over a jump is the opposite skip over the second"},
     {"call-to-rcall", kPass, std::nullopt, "RCALL reaches the routine in one word less"},
+    {"push-pop-pair", kPass, std::nullopt,
+     "a PUSH and its POP around code that neither reads the stack nor needs the popped value changed"},
 };
 const TRule& AdiwMergeRule = kRules[0];
 const TRule& ReloadAfterStoreRule = kRules[1];
@@ -54,6 +57,10 @@ const TRule& BranchReversalRule = kRules[8];
 const TRule& BranchToNextRule = kRules[9];
 const TRule& SkipReversalRule = kRules[10];
 const TRule& CallToRcallRule = kRules[11];
+const TRule& PushPopPairRule = kRules[12];
+
+// Lines walked from a PUSH to its POP before the pair is left alone.
+constexpr int kMaxPushPopWalk = 64;
 
 std::string Hex(std::int64_t value, int digits) {
   char text[16];
@@ -127,6 +134,9 @@ void TPeepholeWalk::Step(int i) {
       break;
     case lt::CALL:
       Try(CallToRcallRule, &TPeepholeWalk::CallToRcall, i);
+      break;
+    case lt::PUSH:
+      if (!PastEntry || Lines.Run.Directives[D::OPTI_SYSTEM]) Try(PushPopPairRule, &TPeepholeWalk::PushPopPair, i);
       break;
     default:
       break;
@@ -270,6 +280,39 @@ bool TPeepholeWalk::DeadPostIncrement(int i, TEditBatch& batch) const {
   else
     batch.Replace(i, line.LineType, line.Mnemonic, pointer, line.Op2);
   return true;
+}
+
+// PUSH R ... POP Q at the same depth, the code between straight and known
+// to leave the stack as it found it: the pair goes when Q gets back R's
+// unchanged value, or when nobody reads Q after the POP. Nothing between may
+// read SP, which sees the pair's byte.
+bool TPeepholeWalk::PushPopPair(int i, TEditBatch& batch) const {
+  const int r = Facts.NamedRegister(i, 1);
+  if (r < 0 || r == 28 || r == 29 || Facts.MayBeSkipped(i) || (Shared & RegisterBit(r))) return false;
+  const std::optional<int> depth = Facts.StackDepth(i);
+  if (!depth) return false;
+  bool written = false;
+  int level = 1, walked = 0;
+  for (int k = Facts.AdjacentInstruction(i, 1); k >= 0 && walked < kMaxPushPopWalk;
+       k = Facts.AdjacentInstruction(k, 1), ++walked) {
+    const TLine& line = *Lines.Line(k);
+    if (line.IsJoin() || Facts.MayBeSkipped(k) || line.UnknownEffect) return false;
+    if (line.IsTransfer() && !IsDirectCallType(line.LineType)) return false;
+    if (line.LineType == lt::PUSH) ++level;
+    if (line.LineType == lt::POP && --level == 0) {
+      const int q = Facts.NamedRegister(k, 1);
+      if (q < 0 || (Shared & RegisterBit(q)) || Facts.StackDepth(k) != *depth + 1) return false;
+      if ((q != r || written) && Facts.AnyLive(RegisterBit(q), k + 1)) return false;
+      if (Facts.ReadsStackPointerBetween(i, k)) return false;
+      batch.Remove(i);
+      batch.Remove(k);
+      // R's own value now lives through the lines between.
+      Facts.MarkLivenessChanged(i, k);
+      return true;
+    }
+    written = written || (Facts.Writes(k) & RegisterBit(r));
+  }
+  return false;
 }
 
 std::span<const TRule> PeepholeRules() { return kRules; }

@@ -30,6 +30,7 @@ class TPeepholeWalk {
   bool KnownCompare(int i, TEditBatch& batch) const;
   bool FramePushPop(int i, TEditBatch& batch) const;
   bool DeadPostIncrement(int i, TEditBatch& batch) const;
+  bool PushPopPair(int i, TEditBatch& batch) const;
 
   // Transfer rules.
   bool JumpThread(int i, TEditBatch& batch) const;

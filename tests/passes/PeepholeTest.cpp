@@ -49,6 +49,16 @@ TEST(Peephole, RegisterRules) {
        {}},
       {"frame pop and push", Program(kFrame + " LDS R16,v\n ST Y+,R16\n LD R16,-Y\n"), {}, {" ST Y+,R16"}},
       {"dead post-increment", Program(" LDS R30,w\n LDI R31,2\n LD R16,Z+\n"), {" LD R16,Z+"}, {" LD R16,Z"}},
+      {"push and pop around code", Program(" LDS R18,v\n PUSH R18\n LDS R19,u\n INC R19\n STS u,R19\n POP R18\n"
+                                           " STS v,R18\n"),
+       {" PUSH R18", " POP R18"}, {}},
+      {"pushed register changed and read after",
+       Program(" LDS R18,v\n PUSH R18\n LDI R18,5\n STS u,R18\n POP R18\n STS v,R18\n"), {}, {" PUSH R18"}},
+      {"pops swapped", Program(" LDS R18,v\n LDS R19,u\n PUSH R18\n PUSH R19\n POP R18\n POP R19\n STS v,R18\n"
+                               " STS u,R19\n"),
+       {}, {" PUSH R18", " PUSH R19"}},
+      {"stack pointer read between",
+       Program(" LDS R18,v\n PUSH R18\n IN R20,SPL\n STS u,R20\n POP R18\n STS v,R18\n"), {}, {" PUSH R18"}},
       {"post-increment with the high byte read", Program(" LDS R30,w\n LDI R31,2\n LD R16,Z+\n MOV R17,R31\n"), {},
        {" LD R16,Z+"}},
   });
