@@ -19,6 +19,13 @@ TEditBatch::TEditBatch(const TAnalysis& facts, const TRule& rule) : Facts(facts)
 
 void TEditBatch::Remove(int line) { Edits.push_back({TKind::Remove, line, 0, {}, {}, {}, -Lines.Line(line)->Size}); }
 
+void TEditBatch::ChangeBranchNote(int line) {
+  const TLine* before = line > 0 ? Lines.Line(line - 1) : nullptr;
+  if (before == nullptr || before->LineType != lt::BRANCH) return;
+  Remove(line - 1);
+  NotedBranches.push_back(line);
+}
+
 void TEditBatch::InsertLabelBefore(int line, std::string_view name) {
   Edits.push_back({TKind::InsertLabel, line, lt::Label, {}, std::string(name), {}, 0});
 }
@@ -138,6 +145,12 @@ void TEditBatch::Make() {
     }
   }
   flushInserts();
+  for (int line : NotedBranches) {
+    // Lines put in before the transfer moved it down.
+    int moved = line;
+    for (const TEdit& edit : Edits) moved += edit.Inserts() && edit.Line <= line;
+    if (TLine* transfer = Lines.Line(moved); transfer != nullptr && transfer->Size > 0) transfer->BranchMark = true;
+  }
 }
 
 }  // namespace korvid

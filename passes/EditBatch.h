@@ -34,6 +34,9 @@ class TEditBatch {
   void InsertBefore(int line, TLineType type, std::string_view mnemonic, std::string_view op1,
                     std::string_view op2 = "");
   void InsertLabelBefore(int line, std::string_view name);
+  // The transfer on `line` goes elsewhere now: a ".BRANCH" note right before
+  // it goes, and the tidy step writes a new one for the transfer as it stands.
+  void ChangeBranchNote(int line);
 
   // False, with the program as it was, when a check fails or nothing was staged.
   bool Apply();
@@ -72,6 +75,7 @@ class TEditBatch {
   TLineList& Lines;
   const TRule& Rule;
   std::vector<TEdit> Edits;
+  std::vector<int> NotedBranches;
   bool Refused = false;
 };
 

@@ -232,11 +232,13 @@ bool TPeepholeWalk::KnownCompare(int i, TEditBatch& batch) const {
     if (type == lt::LDI || type == lt::CLR || type == lt::SER || type == lt::CLT || type == lt::SET) continue;
     if (type == lt::BRNE) {
       batch.Remove(k);
+      batch.ChangeBranchNote(k);
       staged = true;
       continue;
     }
     if (type == lt::BREQ) {
       batch.Replace(k, lt::RJMP, "RJMP", line.Op1);
+      batch.ChangeBranchNote(k);
       staged = true;
       end = FindLabelLine(Lines, Trim(line.Op1));
     } else {

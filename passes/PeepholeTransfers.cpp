@@ -69,6 +69,7 @@ bool TPeepholeWalk::JumpThread(int i, TEditBatch& batch) const {
   const int next = JumpAtLabel(jump.Op1);
   if (next < 0 || next == i || !JumpChainEnds(i)) return false;
   batch.Replace(i, jump.LineType, jump.Mnemonic, Lines.Line(next)->Op1);
+  batch.ChangeBranchNote(i);
   return true;
 }
 
@@ -82,6 +83,7 @@ bool TPeepholeWalk::BranchThread(int i, TEditBatch& batch) const {
     batch.Replace(i, branch.LineType, branch.Mnemonic, branch.Op1, target);
   else
     batch.Replace(i, branch.LineType, branch.Mnemonic, target);
+  batch.ChangeBranchNote(i);
   return true;
 }
 
@@ -100,7 +102,9 @@ bool TPeepholeWalk::BranchReversal(int i, TEditBatch& batch) const {
     batch.Replace(i, reverse, ReverseMnemonic(branch.LineType), branch.Op1, jump.Op1);
   else
     batch.Replace(i, reverse, ReverseMnemonic(branch.LineType), jump.Op1);
+  batch.ChangeBranchNote(i);
   batch.Remove(j);
+  batch.ChangeBranchNote(j);
   return true;
 }
 
@@ -109,6 +113,7 @@ bool TPeepholeWalk::BranchToNext(int i, TEditBatch& batch) const {
   const TLine& branch = *Lines.Line(i);
   if (!IsPlainLabel(branch.TargetOperand()) || !LabelFollows(i, Trim(branch.TargetOperand()))) return false;
   batch.Remove(i);
+  batch.ChangeBranchNote(i);
   return true;
 }
 
@@ -128,6 +133,7 @@ bool TPeepholeWalk::SkipReversal(int i, TEditBatch& batch) const {
   if (reverse == lt::Unknown) return false;
   batch.Replace(i, reverse, ReverseMnemonic(skip.LineType), skip.Op1, skip.Op2);
   batch.Remove(first);
+  batch.ChangeBranchNote(first);
   return true;
 }
 
