@@ -23,6 +23,7 @@ const std::vector<Idiom>& Idioms() {
       {"copy of result", 3, CopyOfResult}, {"copy then use", 2, CopyThenUse}, {"pair copy", 2, PairCopy},
       {"adiw pair", 1, AdiwPair}, {"mask pair", 1, MaskPair}, {"known compare", 1, KnownCompare},
       {"jump chains", 2, JumpChains}, {"frame bounce", 1, FrameStackBounce}, {"pointer last step", 1, PointerLastStep},
+      {"store then reload", 1, StoreThenReload},
       {"ptr beside", 5, PointerBesideVariable}, {"flags after call", 2, FlagsAfterCall},
       {"register via pointer", 4, RegisterThroughPointer}, {"testbit8", 5, TestBit8Call},
       {"andi masks", 8, AndiMasks},

@@ -69,6 +69,7 @@ void KnownCompare(Builder& b);
 void JumpChains(Builder& b);
 void FrameStackBounce(Builder& b);
 void PointerLastStep(Builder& b);
+void StoreThenReload(Builder& b);
 // Calls every helper routine that no idiom called, so that none is dead code.
 void CallRemaining(Builder& b);
 

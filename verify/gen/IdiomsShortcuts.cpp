@@ -119,14 +119,33 @@ void FrameStackBounce(Builder& b) {
   // pops from above and pushes back, which writes memory for real.
   const std::string r = b.rng.Pick(std::vector<std::string>{"R16", "R17", "R24"});
   b.Op("LDS", r + "," + b.AnyByte().name);
-  if (b.rng.Chance(75)) {
+  const int form = b.rng.Below(8);
+  if (form < 5) {
     b.Op("ST", "-Y," + r);
     b.Op("LD", r + ",Y+");
+  } else if (form == 5) {  // through X the byte lands in buf for real
+    b.Op("LDI", "R26,buf+4 AND 0FFh");
+    b.Op("LDI", "R27,buf+4 SHRB 8");
+    b.Op("ST", "-X," + r);
+    b.Op("LD", r + ",X+");
   } else {
     b.Op("LD", r + ",Y+");
     b.Op("ST", "-Y," + r);
   }
   Store(b, r);
+}
+
+void StoreThenReload(Builder& b) {
+  // A byte stored and read straight back: the register still holds it, unless
+  // the byte is volatile or the store may be skipped.
+  const int miss = b.rng.Below(4);  // 0: volatile, 1: skipped store
+  const std::string var = miss == 0 ? "shared" : b.AnyByte().name;
+  b.Op("LDS", "R18," + b.AnyByte().name);
+  if (miss == 1) b.Op("SBRC", "R18," + std::to_string(b.rng.Below(8)));
+  b.Op("STS", var + ",R18");
+  b.Op("LDS", "R19," + var);
+  b.Op("SUBI", "R19," + b.Imm());
+  Store(b, "R19");
 }
 
 void PointerLastStep(Builder& b) {
