@@ -11,6 +11,7 @@
 #include "passes/PointerToDirect.h"
 #include "passes/RegisterMoveElimination.h"
 #include "passes/RemoveRedundant.h"
+#include "passes/RemoveUnreferenced.h"
 #include "source/LineList.h"
 
 namespace korvid {
@@ -213,6 +214,7 @@ const TPassTable& DefaultPasses() {
       changed = PointerToDirect(lines, facts) || changed;
       return EliminateRegisterMoves(lines, facts) || changed;
     };
+    table[static_cast<std::size_t>(TPassStep::Phase3)] = RemoveUnreferenced;
     return table;
   }();
   return passes;
@@ -298,7 +300,8 @@ void TidyLines(TLineList& lines) {
         previousBlank = true;
         break;
       default:
-        previousBlank = false;
+        // A removed line disappears below: the blank lines around it meet.
+        if (!line.Removed) previousBlank = false;
     }
   }
   lines.DeleteRemovedLines();

@@ -23,6 +23,7 @@ const std::vector<Idiom>& Idioms() {
       {"copy of result", 3, CopyOfResult}, {"copy then use", 2, CopyThenUse}, {"pair copy", 2, PairCopy},
       {"ptr beside", 5, PointerBesideVariable}, {"flags after call", 2, FlagsAfterCall},
       {"register via pointer", 4, RegisterThroughPointer},
+      {"unnamed labels", 2, UnnamedLabels},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},
       {"interrupt", 4, InterruptTrigger, [](const Builder& b) { return b.interrupts > 0; }},
   };
@@ -122,6 +123,7 @@ void Main(Builder& b, const GenOptions& options) {
     }
   }
   b.Marker();
+  CallPhase3Routines(b);
   CallRemaining(b);
   b.Observe();
   // Everything computed goes out of the port; main returns w0.
@@ -159,6 +161,7 @@ std::string GenerateProgram(std::uint64_t seed, const GenOptions& options) {
   if (b.far) EmitFarRoutines(b);  // the data block between these and main
   EmitInterruptRoutines(b);
   EmitRoutines(b);
+  EmitPhase3Routines(b);
   Main(b, options);
   FitTransfersToReach(b.lines);
   std::string text;
