@@ -196,7 +196,8 @@ std::string Join(const Lines& lines) {
 class MutationTest : public korvid::testing::TToolchainTest {};
 
 TEST_F(MutationTest, CorruptionsAreFoundAndDeadStoresAreNot) {
-  constexpr int kSeeds = 30;
+  // Over 30 programs the rate moved by five points with any change to the generator's random stream.
+  constexpr int kSeeds = 120;
   VerifyOptions options;
   options.budget = 1'000'000;
   std::map<std::string, std::pair<int, int>> found;  // detected, tried

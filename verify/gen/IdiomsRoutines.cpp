@@ -162,19 +162,24 @@ void EmitPhase3Routines(Builder& b) {
   }
 }
 
+// Each call's stores go out at once: a later call may store the same bytes.
 void CallPhase3Routines(Builder& b) {
   for (const std::string& routine : b.phase3Calls) {
     if (routine != "MAIN.Indirect") {
       b.Op("RCALL", routine);
-      continue;
+    } else {
+      b.Op("LDI", "R30," + Lo(routine));
+      b.Op("LDI", "R31," + Hi(routine));
+      b.Op("ICALL");
+      const auto& stores = b.routineStores[routine];
+      b.stored.insert(b.stored.end(), stores.begin(), stores.end());
     }
-    b.Op("LDI", "R30," + Lo(routine));
-    b.Op("LDI", "R31," + Hi(routine));
-    b.Op("ICALL");
-    const auto& stores = b.routineStores[routine];
-    b.stored.insert(b.stored.end(), stores.begin(), stores.end());
+    b.Observe();
   }
-  if (b.routineStores.count("SYSTEM.BitMask")) b.Op("RCALL", "SYSTEM.BitMask");
+  if (b.routineStores.count("SYSTEM.BitMask")) {
+    b.Op("RCALL", "SYSTEM.BitMask");
+    b.Observe();
+  }
 }
 
 void UnnamedLabels(Builder& b) {
