@@ -1,6 +1,8 @@
 #include "analysis/Analysis.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "analysis/AnalysisCaches.h"
 #include "analysis/BranchReach.h"
@@ -287,10 +289,16 @@ bool TAnalysis::LabelNeeded(int i) const {
     return true;
   const TASMLabel* label = Program.Labels.Find(line.LabelName);
   if (label == nullptr || label->RefCount > 0) return true;
-  int previous = i - 1;
-  while (previous >= 0 && Program.Line(previous) != nullptr && IsPassiveMarker(Program.Line(previous)->LineType))
-    --previous;
-  return previous >= 0 && Program.Line(previous) != nullptr && Program.Line(previous)->LineType == lt::FUNC;
+  // Before any code: the program begins there, and the tools that link it may name it.
+  if (Program.PreviousSizedLine(i) < 0) return true;
+  // ".RETURNS", ".FRAME" and the like may stand between the header and its entry.
+  for (int previous = i - 1; previous >= 0; --previous) {
+    const TLine* before = Program.Line(previous);
+    if (before == nullptr) return false;
+    if (before->LineType == lt::FUNC) return true;
+    if (before->Size > 0 || before->IsJoin() || before->LineType == lt::ENDFUNC) return false;
+  }
+  return false;
 }
 
 TPredecessors TAnalysis::Predecessors(int i) const {
@@ -301,8 +309,14 @@ TPredecessors TAnalysis::Predecessors(int i) const {
     Reverse.CallEntered.assign(n, false);
     for (std::size_t k = 0; k < n; ++k) {
       const TLineNode& node = cache.Graph.Nodes[k];
-      for (int to : node.Succ)
-        if (to >= 0) Reverse.Lines[static_cast<std::size_t>(to)].push_back(static_cast<int>(k));
+      const TLine* line = k < static_cast<std::size_t>(Program.Count()) ? Program.Line(static_cast<int>(k)) : nullptr;
+      // A return goes back to its callers, not on to the next line; an
+      // instruction the analysis does not know has no successor, yet runs on.
+      const bool returns = node.Kind == TNodeKind::Return || node.Kind == TNodeKind::ReturnI;
+      if (!returns)
+        for (int to : node.Succ)
+          if (to >= 0) Reverse.Lines[static_cast<std::size_t>(to)].push_back(static_cast<int>(k));
+      if (line != nullptr && line->UnknownEffect && k + 1 < n) Reverse.Lines[k + 1].push_back(static_cast<int>(k));
       if (node.CallEntry >= 0) Reverse.CallEntered[static_cast<std::size_t>(node.CallEntry)] = true;
     }
     Reverse.Generation = cache.Generation;
@@ -312,7 +326,66 @@ TPredecessors TAnalysis::Predecessors(int i) const {
   const TLine& line = *Program.Line(i);
   if (line.IsJoin() && (IsAddressTaken(line.LabelName) || Program.DataLabels.Find(line.LabelName))) found.Entered = true;
   if (line.InMarkedRegion) found.Entered = true;
+  // The program starts at its first line, and code after ".ORG" is at an address of its own.
+  if (i == 0 || Program.Line(i - 1) == nullptr || (Program.Line(i - 1)->FlowKind & fkBlockMarker)) found.Entered = true;
   return found;
+}
+
+bool TAnalysis::EnteredFromOutside(int first, int last) const {
+  const auto outside = [&](int k) { return k < first || k > last; };
+  // The lines' own references: a routine's loops and tables name its labels.
+  std::unordered_map<std::string, int> ownRefs;
+  for (int k = first; k <= last; ++k) {
+    const TLine& line = *Program.Line(k);
+    // An entry directive makes its label an entry point wherever it stands.
+    if (IsEntryDirective(line.LineType)) continue;
+    for (const std::string& operand : line.LabelRefs) ++ownRefs[UpperCase(LabelSymbolOf(operand))];
+  }
+  std::unordered_set<std::string> taken;
+  for (int k = first; k <= last; ++k) {
+    const TLine& line = *Program.Line(k);
+    if (line.InMarkedRegion || line.LineType == lt::RETI || (line.FlowKind & fkBlockMarker)) return true;
+    // The hardware enters an interrupt routine, whether a vector row names it or not.
+    if (line.Func != nullptr && line.Func->ReturnKnown && line.Func->ReturnSize == kReturnInterrupt) return true;
+    if (!line.LabelName.empty()) {
+      if (TLineList::IsSystemLabel(line.LabelName) || Program.DataLabels.Find(line.LabelName)) return true;
+      const TASMLabel* label = Program.Labels.Find(line.LabelName);
+      const std::string name = UpperCase(line.LabelName);
+      if (label == nullptr || label->RefCount > ownRefs[name]) return true;
+      if (IsAddressTaken(name)) taken.insert(name);
+    }
+    // Calls and jumps from outside name a label, counted above; here the code that runs on into the lines.
+    for (int from : Predecessors(k).Lines)
+      if (outside(from) && ReachedOutside(from, first, last)) return true;
+  }
+  if (first == 0 || (Program.Line(first - 1)->FlowKind & fkBlockMarker)) return true;
+  if (taken.empty()) return false;
+  // An address may be taken by any expression: "LDI R30,f SHRB 1 AND 0FFh", ".ADDR f".
+  for (int k = 0; k < Program.Count(); ++k) {
+    const TLine& line = *Program.Line(k);
+    if (!outside(k) || IsDirectTransferType(line.LineType) || NamesNoAddress(line.LineType)) continue;
+    for (std::string_view symbol : SymbolsOf(line.Operands))
+      if (taken.contains(UpperCase(symbol))) return true;
+  }
+  return false;
+}
+
+bool TAnalysis::ReachedOutside(int from, int first, int last) const {
+  std::vector<int> work{from};
+  std::unordered_set<int> seen;
+  while (!work.empty()) {
+    const int q = work.back();
+    work.pop_back();
+    if (!seen.insert(q).second) continue;
+    const TLine& line = *Program.Line(q);
+    // Code that runs on from here is taken to run: whether it is reached is another question.
+    if (line.Size > 0 || (line.IsJoin() && LabelNeeded(q))) return true;
+    const TPredecessors into = Predecessors(q);
+    if (into.Entered) return true;
+    for (int p : into.Lines)
+      if (p < first || p > last) work.push_back(p);
+  }
+  return false;
 }
 
 const TRoutineSummaries& TAnalysis::Summaries() const { return CurrentRoutineSummaries(Program); }

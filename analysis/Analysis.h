@@ -152,9 +152,17 @@ class TAnalysis {
 
   // --- control flow
   // Whether the label on line i must stay: other lines name it, data or an
-  // entry directive use it, it is a system label, or a routine begins there.
+  // entry directive use it, it is a system label, the program or a routine
+  // begins there (before any code; the first label after ".FUNC", with only
+  // lines that emit nothing between).
   bool LabelNeeded(int i) const;
   TPredecessors Predecessors(int i) const;
+  // Whether control may come into lines first..last from anywhere else: a line
+  // outside them names one of their labels (a transfer, an address in any
+  // expression, data, an entry directive), a label there is a system label, a
+  // vector row or an interrupt routine is among them, or code before them runs
+  // or falls into them. References the lines make to their own labels do not count.
+  bool EnteredFromOutside(int first, int last) const;
 
   // --- routines and layout
   const TRoutineSummaries& Summaries() const;
@@ -175,6 +183,10 @@ class TAnalysis {
     std::vector<bool> CallEntered;
   };
   mutable TReverseGraph Reverse;
+
+  // Whether control may arrive at line `from`, outside lines first..last:
+  // walks back over the lines that emit nothing to code or an entry.
+  bool ReachedOutside(int from, int first, int last) const;
 };
 
 }  // namespace korvid

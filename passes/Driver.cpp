@@ -10,6 +10,7 @@
 #include "passes/BitTest.h"
 #include "passes/Peephole.h"
 #include "passes/RemoveRedundant.h"
+#include "passes/RemoveUnreferenced.h"
 #include "source/LineList.h"
 
 namespace korvid {
@@ -203,6 +204,7 @@ const TPassTable& DefaultPasses() {
     table[static_cast<std::size_t>(TPassStep::BitTest8)] = InlineTestBit8;
     table[static_cast<std::size_t>(TPassStep::Phase1)] = RemoveRedundant;
     table[static_cast<std::size_t>(TPassStep::Phase2)] = PeepholePass;
+    table[static_cast<std::size_t>(TPassStep::Phase3)] = RemoveUnreferenced;
     return table;
   }();
   return passes;
@@ -288,7 +290,8 @@ void TidyLines(TLineList& lines) {
         previousBlank = true;
         break;
       default:
-        previousBlank = false;
+        // A removed line disappears below: the blank lines around it meet.
+        if (!line.Removed) previousBlank = false;
     }
   }
   lines.DeleteRemovedLines();

@@ -9,6 +9,7 @@
 #include "passes/PointerToDirect.h"
 #include "passes/RegisterMoveElimination.h"
 #include "passes/RemoveRedundant.h"
+#include "passes/RemoveUnreferenced.h"
 #include "source/LineList.h"
 #include "source/Text.h"
 
@@ -29,6 +30,7 @@ std::span<const TRule* const> AllRules() {
     for (const TRule& rule : AddressConstantFoldingRules()) all.push_back(&rule);
     for (const TRule& rule : PointerToDirectRules()) all.push_back(&rule);
     for (const TRule& rule : RegisterMoveEliminationRules()) all.push_back(&rule);
+    for (const TRule& rule : RemoveUnreferencedRules()) all.push_back(&rule);
     return all;
   }();
   return rules;

@@ -161,5 +161,41 @@ TEST(Analysis, LabelsAndPredecessors) {
   EXPECT_FALSE(into.Entered);
 }
 
+// A routine is entered from outside only through what other lines name or code that runs into it.
+TEST(Analysis, RoutinesEnteredFromOutside) {
+  const std::string routines =
+      ".FUNC Dead\nMAIN.Dead:\nMAIN.Dead.loop:\n DEC R16\n BRNE MAIN.Dead.loop\n RET\n.ENDFUNC\n"
+      ".FUNC Inner\nMAIN.Inner:\n NOP\nMAIN.Inner.in:\n RET\n.ENDFUNC\n"
+      ".FUNC Taken\nMAIN.Taken:\n RET\n.ENDFUNC\n"
+      ".FUNC Falls\nMAIN.Falls:\n INC R16\n.ENDFUNC\n"
+      ".FUNC Into\nMAIN.Into:\n RET\n.ENDFUNC\n"
+      ".FUNC Skips\nMAIN.Skips:\n SBRC R16,0\n RET\n.ENDFUNC\n"
+      ".FUNC Behind\nMAIN.Behind:\n RET\n.ENDFUNC\n"
+      "tab:\n .BYTE 1\n.FUNC AfterData\nMAIN.AfterData:\n RET\n.ENDFUNC\n"
+      ".FUNC Sleeps\nMAIN.Sleeps:\n SLEEP\n.ENDFUNC\n"
+      ".FUNC AfterSleep\nMAIN.AfterSleep:\n RET\n.ENDFUNC\n"
+      ".FUNC Isr\nMAIN.Isr:\n RETI\n.ENDFUNC\n"
+      ".FUNC Shifted\nMAIN.Shifted:\n RET\n.ENDFUNC\n";
+  TLoaded p(Program(" RCALL MAIN.Inner.in\n LDI R30,MAIN.Taken AND 0FFh\n LDI R31,MAIN.Shifted SHRB 1 AND 0FFh\n",
+                    routines));
+  auto entered = [&p](const std::string& name) {
+    const int header = p.At(".FUNC " + name);
+    int end = header;
+    while (p.Lines.Line(end)->LineType != lt::ENDFUNC) ++end;
+    return p.Facts.EnteredFromOutside(header, end);
+  };
+  EXPECT_FALSE(entered("Dead"));  // its loop names its own label
+  EXPECT_TRUE(entered("Inner"));
+  EXPECT_TRUE(entered("Taken"));
+  EXPECT_TRUE(entered("Shifted"));
+  EXPECT_TRUE(entered("Into"));    // Falls runs off its end into it
+  EXPECT_TRUE(entered("Behind"));  // the RET may be skipped
+  EXPECT_FALSE(entered("AfterData"));
+  EXPECT_TRUE(entered("AfterSleep"));
+  EXPECT_TRUE(entered("Isr"));
+  // A RET goes back to its callers: the line after it has no predecessor.
+  EXPECT_TRUE(p.Facts.Predecessors(p.At("MAIN.Dead.loop") + 4).Lines.empty());
+}
+
 }  // namespace
 }  // namespace korvid

@@ -175,6 +175,21 @@ const std::vector<Shape>& Shapes() {
       {"mask, branch over two instructions", "        INC     R17\n        INC     R17\nbit."},
       {"masked register read after", "bit.*:\n        STS     b*,R17\n        STS     b*,R"},
       {"flags read after the masked branch", "bit.*:\n        STS     b*,R17\n        IN      R19,SREG\n"},
+      // Routines nothing calls, labels nothing names, and what still enters them.
+      {"routine nothing calls, a marker before its entry", ".FUNC Blink*\n.*\nMAIN.Blink"},
+      {"routine nothing calls after .VALID", ".VALID\nMAIN.Kept:"},
+      {"routine between two .FILE lines naming one file", ".ENDFUNC\n\n.FILE "},
+      {"bit mask table nothing reads", "        RET\nSYSTEM.BitMaskTab:\n        .BYTE   1\n"},
+      {"bit mask table read by LPM", "        LPM\n"},
+      {"routine called through its address", "        ICALL\n"},
+      {"routine a vector row names", "JMP*MAIN.Vector\n"},
+      {"inner label called", "        RCALL   MAIN.Inner.in\n"},
+      {"branch on the interrupt flag into another routine", "        BRI*MAIN.Target.in\n"},
+      {"routine running on into the next", "R16\n.ENDFUNC\n\n.FUNC Follow\n"},
+      {"generated label", "\n_CSE0*:\n"},
+      {"label in a skip's shadow", "\nshadow.*:\n"},
+      {"label after .VALID", ".VALID\nvalid."},
+      {"label with a one-letter last part", "\nx.y.*:\n"},
   };
   return shapes;
 }

@@ -60,6 +60,8 @@ class Builder {
   std::vector<std::string> stored;           // STS targets since the last Observe()
   std::vector<std::string> called;           // RCALL and CALL targets so far
   std::map<std::string, std::vector<std::string>> routineStores;  // what each helper stores
+  std::string vectorRoutine;                 // a routine only a vector row names, if any
+  std::vector<std::string> phase3Calls;      // routines whose inner labels or address main calls
 
   void Line(const std::string& text) { lines.push_back(text); }
   // Sends every variable stored since the last call out of PORTD, so that each block's

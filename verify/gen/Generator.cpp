@@ -24,9 +24,10 @@ const std::vector<Idiom>& Idioms() {
       {"adiw pair", 1, AdiwPair}, {"mask pair", 1, MaskPair}, {"known compare", 1, KnownCompare},
       {"jump chains", 2, JumpChains}, {"frame bounce", 1, FrameStackBounce}, {"pointer last step", 1, PointerLastStep},
       {"store then reload", 1, StoreThenReload},
-      {"ptr beside", 5, PointerBesideVariable}, {"flags after call", 2, FlagsAfterCall},
+      {"ptr beside", 6, PointerBesideVariable}, {"flags after call", 2, FlagsAfterCall},
       {"register via pointer", 4, RegisterThroughPointer}, {"testbit8", 5, TestBit8Call},
       {"andi masks", 8, AndiMasks},
+      {"unnamed labels", 2, UnnamedLabels},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},
       {"interrupt", 4, InterruptTrigger, [](const Builder& b) { return b.interrupts > 0; }},
   };
@@ -126,6 +127,7 @@ void Main(Builder& b, const GenOptions& options) {
     }
   }
   b.Marker();
+  CallPhase3Routines(b);
   CallRemaining(b);
   b.Observe();
   // Everything computed goes out of the port; main returns w0.
@@ -163,6 +165,7 @@ std::string GenerateProgram(std::uint64_t seed, const GenOptions& options) {
   if (b.far) EmitFarRoutines(b);  // the data block between these and main
   EmitInterruptRoutines(b);
   EmitRoutines(b);
+  EmitPhase3Routines(b);
   Main(b, options);
   FitTransfersToReach(b.lines);
   std::string text;

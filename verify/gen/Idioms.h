@@ -98,4 +98,9 @@ void EnableInterrupts(Builder& b);
 void InterruptTrigger(Builder& b);
 void RaiseRemaining(Builder& b);  // raises every interrupt no idiom raised
 
+// IdiomsRoutines.cpp: routines nothing calls and the near misses that something enters.
+void EmitPhase3Routines(Builder& b);
+void CallPhase3Routines(Builder& b);  // the near misses, from main
+void UnnamedLabels(Builder& b);
+
 }  // namespace korvid::verify::gen

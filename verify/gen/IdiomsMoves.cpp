@@ -25,7 +25,7 @@ void CopyOfResult(Builder& b) {
   // A value computed in a working register and copied out: a correct optimiser
   // may compute it in the copy's register, or swap the two where both are defined.
   const std::string work = b.rng.Pick(kWork), copy = Other(b, kTargets, work);
-  const int miss = b.rng.Below(10);  // 0: label, 1: skipped copy, 2: original read after, 3: MUL
+  const int miss = b.rng.Below(9);  // 0: label, 1: skipped copy, 2: original read after, 3: MUL
   const bool exchange = b.rng.Chance(35);
   if (exchange) b.Op("LDS", copy + "," + b.AnyByte().name);
   b.Op("LDS", work + "," + b.AnyByte().name);

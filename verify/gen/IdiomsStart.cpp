@@ -30,6 +30,7 @@ void EmitStart(Builder& b) {
   VectorRow(b, "start", true);
   for (int k = 0; k < 2; ++k) {
     if (k < b.interrupts) VectorRow(b, "isr" + std::to_string(k), !b.far);  // far: across the data block
+    else if (b.vectorRoutine.empty() && b.rng.Chance(50)) VectorRow(b, b.vectorRoutine = "MAIN.Vector", !b.far);
     else UnusedRow(b);
   }
   if (marked) b.Line(".VECTTABE");
