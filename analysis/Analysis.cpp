@@ -58,7 +58,8 @@ TAnalysis::TFreeze::TFreeze(const TAnalysis& facts) : Program(facts.Program) {
   CurrentRoutineSummaries(Program);
   CurrentSearchCache(facts.Program);
   CurrentPointerTargets(Program);
-  korvid::HasPositionDependentCode(Program);
+  // Position dependence is left to the first question: edits under a freeze
+  // remove code and never add an address computation or a jump by offset.
   caches.FrozenGeneration = Program.Generation;
 }
 

@@ -49,6 +49,7 @@ class TDriver {
     Lines.Pass.Name = PassName(step);
     bool changed = pass(Lines, Facts);
     Lines.Pass.Name = {};
+    ChangedSinceSettled = ChangedSinceSettled || changed;
     return changed;
   }
 
@@ -122,6 +123,10 @@ class TDriver {
       bool done = false;
       while (Lines.Run.OptimiseEnabled && !done) {
         done = Iterate();
+        if (done) {
+          SettledGeneration = Lines.Generation;
+          ChangedSinceSettled = false;
+        }
         if (!done) {
           ++Lines.Run.Iteration;
           Lines.Run.DisplayChanged = true;
@@ -140,15 +145,23 @@ class TDriver {
       ++Lines.Run.Iteration;
       Lines.Run.DisplayChanged = true;
       Flags.Set(D::NO_CSE_OPT);
-      if (Lines.Run.QuickOpt) break;
+      // On a program no pass changed since the iterations settled, another
+      // iteration would change nothing either.
+      if (Lines.Run.QuickOpt || Unchanged()) break;
     }
     ClosingPasses();
   }
 
+  bool Unchanged() const {
+    return SettledGeneration != 0 && Lines.Generation == SettledGeneration && !ChangedSinceSettled;
+  }
+
   void ClosingPasses() {
-    if (!Flags.Phase1Off()) RunPass(TPassStep::Phase1);
-    if (!Flags.Phase2Off()) RunPass(TPassStep::Phase2);
-    if (!Flags.Phase3Off()) RunPass(TPassStep::Phase3);
+    if (!Unchanged()) {
+      if (!Flags.Phase1Off()) RunPass(TPassStep::Phase1);
+      if (!Flags.Phase2Off()) RunPass(TPassStep::Phase2);
+      if (!Flags.Phase3Off()) RunPass(TPassStep::Phase3);
+    }
     if (!Flags[D::NO_CALL_FRAME_OPT]) {
       Status("Call Optimisation...");
       Lines.ClearCallMarks();
@@ -185,6 +198,10 @@ class TDriver {
 
   TLineList& Lines;
   const TAnalysis Facts;
+  // The program's generation when an iteration last changed nothing (0: none
+  // yet), and whether a pass said it changed something since.
+  std::uint64_t SettledGeneration = 0;
+  bool ChangedSinceSettled = false;
   const TPassTable& Passes;
   TDirectiveFlags& Flags;
 };

@@ -272,8 +272,9 @@ void TLineList::InsertLine(int index, std::int32_t analysisIndex) {
 }
 
 void TLineList::DeleteRemovedLines() {
-  std::erase_if(Entries, [](const TEntry& entry) { return entry.Object && entry.Object->Removed; });
-  ++Generation;
+  // Nothing erased, nothing for the analysis to answer afresh.
+  if (std::erase_if(Entries, [](const TEntry& entry) { return entry.Object && entry.Object->Removed; }) > 0)
+    ++Generation;
 }
 
 void TLineList::ReportAbort(int index, const std::string& message) {
@@ -327,7 +328,6 @@ bool TLineList::SameInstruction(int i, int j) const {
 void TLineList::ResetAllMarks() {
   for (auto& entry : Entries)
     if (entry.Object) entry.Object->Usages.ResetMarks();
-  ++Generation;
 }
 
 void TLineList::ClearCallMarks() {

@@ -36,11 +36,13 @@ TEST(DriverTest, PhasesIterateUntilNothingChangesThenTheClosingPassesRun) {
   lines.LoadFromText("  NOP\n");
   TRecorder recorder;
   recorder.ChangesLeft[static_cast<int>(TPassStep::Phase2)] = 2;
+  recorder.ChangesLeft[static_cast<int>(TPassStep::CommonExit)] = 1;
   Optimise(lines, "", recorder.Table());
-  // Two changing iterations, one quiet one, the common exit pass, then one more quiet iteration.
+  // Two changing iterations, one quiet one, the common exit pass, one more
+  // quiet iteration; the closing phases would repeat that quiet iteration.
   EXPECT_EQ(recorder.Count(TPassStep::Phase4), 4);
   EXPECT_EQ(recorder.Count(TPassStep::CommonExit), 1);
-  EXPECT_EQ(recorder.Count(TPassStep::Phase1), 5);
+  EXPECT_EQ(recorder.Count(TPassStep::Phase1), 4);
   EXPECT_EQ(recorder.Count(TPassStep::Finalise), 1);
   EXPECT_EQ(lines.Run.Iteration, 4);
   std::vector<TPassStep> start(recorder.Calls.begin(), recorder.Calls.begin() + 10);
@@ -48,6 +50,19 @@ TEST(DriverTest, PhasesIterateUntilNothingChangesThenTheClosingPassesRun) {
                                            TPassStep::Branch, TPassStep::Phase1, TPassStep::Phase2,
                                            TPassStep::Phase3, TPassStep::Phase4, TPassStep::Phase1}));
   EXPECT_EQ(lines.Run.StatusText, "Done!");
+}
+
+TEST(DriverTest, NothingChangedSinceTheIterationsSettledSkipsTheRepeats) {
+  TLineList lines;
+  lines.LoadFromText("  NOP\n");
+  TRecorder recorder;
+  recorder.ChangesLeft[static_cast<int>(TPassStep::Phase2)] = 2;
+  Optimise(lines, "", recorder.Table());
+  // The common exit pass changed nothing: no iteration after it, no closing phases.
+  EXPECT_EQ(recorder.Count(TPassStep::Phase4), 3);
+  EXPECT_EQ(recorder.Count(TPassStep::Phase1), 3);
+  EXPECT_EQ(recorder.Count(TPassStep::Finalise), 1);
+  EXPECT_EQ(lines.Run.Iteration, 4);
 }
 
 TEST(DriverTest, ModesAndDirectivesChooseThePasses) {
