@@ -102,9 +102,6 @@ class TDriver {
     bool done = true;
     bool smartlink = Flags[D::SMARTLINK_ONLY];
     if (!smartlink) {
-      // Phase 1 only removes and shortens, so it makes no dead value live:
-      // the peephole pass may go on asking the analysis phase 1 asked.
-      auto frozen = Facts.Freeze();
       if (!Flags.Phase1Off()) done = !RunPass(TPassStep::Phase1);
       if (!Flags.Phase2Off() && RunPass(TPassStep::Phase2)) done = false;
     }
