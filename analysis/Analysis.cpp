@@ -180,6 +180,16 @@ bool TAnalysis::FlagsReadAfter(std::uint8_t mask, int from) const {
   return mask != 0 && (IsStalePoint(Program, from) || FlagsUsedLater(Program, from, mask));
 }
 
+int TAnalysis::LabelFollowing(int i, std::string_view name) const {
+  for (int k = i + 1; k < Program.Count(); ++k) {
+    const TLine* line = Program.Line(k);
+    if (line == nullptr) return -1;
+    if (line->IsJoin() && EqualsNoCase(line->LabelName, name)) return k;
+    if (line->Size > 0 || !(line->IsLabelLine() || IsPassiveMarker(line->LineType))) return -1;
+  }
+  return -1;
+}
+
 bool TAnalysis::MayBeSkipped(int i) const { return IsInSkipShadow(i) || Program.Line(i)->MaybeSkipped; }
 
 int TAnalysis::PreviousCodeLine(int i) const { return Program.PreviousSizedLine(i); }

@@ -122,6 +122,10 @@ class TAnalysis {
   bool MayBeSkipped(int i) const;
   // The code line before line i; -1 when none.
   int PreviousCodeLine(int i) const;
+  // The line after line i that carries the label `name`, with only labels and
+  // passive markers between: a transfer from i to it goes where falling
+  // through goes. -1 when code or anything else comes first.
+  int LabelFollowing(int i, std::string_view name) const;
   // The instruction before (step -1) or after (step 1) line i with only
   // passive markers between; -1 when anything else stands there (a label line:
   // another path enters). The instruction found may carry a label itself.

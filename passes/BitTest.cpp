@@ -227,11 +227,8 @@ class TAndiBitTest {
       return std::nullopt;
     const int over = Facts.AdjacentInstruction(branch, 1);
     if (over < 0 || Lines.Line(over)->IsJoin()) return std::nullopt;
-    for (int k = over + 1; k < Lines.Count(); ++k) {
-      const TLine& next = *Lines.Line(k);
-      if (EqualsNoCase(next.LabelName, Trim(line.Op1))) return TBranchOverOne{branch, k, line.LineType == lt::BREQ};
-      if (next.Size != 0 || !(next.IsLabelLine() || IsPassiveMarker(next.LineType))) break;
-    }
+    const int target = Facts.LabelFollowing(over, Trim(line.Op1));
+    if (target >= 0) return TBranchOverOne{branch, target, line.LineType == lt::BREQ};
     return std::nullopt;
   }
 

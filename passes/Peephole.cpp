@@ -83,9 +83,7 @@ bool TPeepholeWalk::Run() {
 }
 
 bool TPeepholeWalk::Try(const TRule& rule, TMatch match, int i) {
-  if (!RuleEnabled(Lines, rule)) return false;
-  TEditBatch batch(Facts, rule);
-  if (!(this->*match)(i, batch) || !batch.Apply()) return false;
+  if (!FireRule(Facts, rule, [&](TEditBatch& batch) { return (this->*match)(i, batch); })) return false;
   Changed = true;
   return true;
 }

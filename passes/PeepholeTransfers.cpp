@@ -34,16 +34,6 @@ int TPeepholeWalk::InstructionFrom(int from) const {
   return -1;
 }
 
-bool TPeepholeWalk::LabelFollows(int i, std::string_view name) const {
-  for (int k = i + 1; k < Lines.Count(); ++k) {
-    const TLine* line = Lines.Line(k);
-    if (line == nullptr) return false;
-    if (line->IsJoin() && EqualsNoCase(line->LabelName, name)) return true;
-    if (line->Size > 0 || !(line->IsLabelLine() || IsPassiveMarker(line->LineType))) return false;
-  }
-  return false;
-}
-
 int TPeepholeWalk::JumpAtLabel(std::string_view target) const {
   if (!IsPlainLabel(target)) return -1;
   const int label = FindLabelLine(Lines, Trim(target));
@@ -95,7 +85,7 @@ bool TPeepholeWalk::BranchReversal(int i, TEditBatch& batch) const {
   if (j < 0 || Facts.MayBeSkipped(i)) return false;
   const TLine& jump = *Lines.Line(j);
   if (!jump.IsJump() || jump.IsJoin() || jump.InMarkedRegion || !IsPlainLabel(jump.Op1)) return false;
-  if (!LabelFollows(j, Trim(branch.TargetOperand()))) return false;
+  if (Facts.LabelFollowing(j, Trim(branch.TargetOperand())) < 0) return false;
   const TLineType reverse = ReverseLineType(branch.LineType);
   if (reverse == lt::Unknown) return false;
   if (BitFirst(branch.LineType))
@@ -111,7 +101,7 @@ bool TPeepholeWalk::BranchReversal(int i, TEditBatch& batch) const {
 // BREQ T / T:  ->  T:
 bool TPeepholeWalk::BranchToNext(int i, TEditBatch& batch) const {
   const TLine& branch = *Lines.Line(i);
-  if (!IsPlainLabel(branch.TargetOperand()) || !LabelFollows(i, Trim(branch.TargetOperand()))) return false;
+  if (!IsPlainLabel(branch.TargetOperand()) || Facts.LabelFollowing(i, Trim(branch.TargetOperand())) < 0) return false;
   batch.Remove(i);
   batch.ChangeBranchNote(i);
   return true;
@@ -128,7 +118,7 @@ bool TPeepholeWalk::SkipReversal(int i, TEditBatch& batch) const {
   const TLine& jump = *Lines.Line(second);
   for (const TLine* line : {&over, &jump})
     if (!line->IsJump() || line->IsJoin() || line->InMarkedRegion || !IsPlainLabel(line->Op1)) return false;
-  if (!LabelFollows(second, Trim(over.Op1))) return false;
+  if (Facts.LabelFollowing(second, Trim(over.Op1)) < 0) return false;
   const TLineType reverse = ReverseLineType(skip.LineType);
   if (reverse == lt::Unknown) return false;
   batch.Replace(i, reverse, ReverseMnemonic(skip.LineType), skip.Op1, skip.Op2);

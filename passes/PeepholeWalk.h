@@ -43,8 +43,6 @@ class TPeepholeWalk {
   // The first instruction at or after line `from` with only labels and
   // passive markers before it; -1 when anything else comes first.
   int InstructionFrom(int from) const;
-  // Whether a label named `name` stands after line `i` before any code.
-  bool LabelFollows(int i, std::string_view name) const;
   // Whether the chain of jumps that starts with the jump at line `jump` ends
   // at code other than a jump, rather than running in a circle: threading a
   // transfer through a circle would never stop changing it.

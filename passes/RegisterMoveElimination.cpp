@@ -1,6 +1,7 @@
 #include "passes/RegisterMoveElimination.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -75,13 +76,13 @@ class TMoveElimination {
   // only inside the lines it spans, which are entered at their first line
   // alone and leave every register as live as before at both ends; the
   // analysis is told, and answers questions from inside them with "used".
-  bool Fire(const TRule& rule, int first, int last, const auto& stage) {
-    if (!RuleEnabled(Lines, rule)) return false;
-    TEditBatch batch(Facts, rule);
-    stage(batch);
-    if (!batch.Apply()) return false;
-    Facts.MarkLivenessChanged(first, last);
-    return true;
+  bool Fire(const TRule& rule, int first, int last, const std::function<void(TEditBatch&)>& stage) {
+    const bool fired = FireRule(Facts, rule, [&](TEditBatch& batch) {
+      stage(batch);
+      return true;
+    });
+    if (fired) Facts.MarkLivenessChanged(first, last);
+    return fired;
   }
 
   bool EliminateMove(int i) {

@@ -147,18 +147,9 @@ class TRedundantWalk {
   // The jump's label stands before the next instruction, with only labels and markers between.
   bool JumpToNext(int i, TEditBatch& batch) const {
     const TLine& jump = *Lines.Line(i);
-    if (!jump.IsJump() || !IsPlainLabel(jump.Op1)) return false;
-    std::string_view target = Trim(jump.Op1);
-    for (int k = i + 1; k < Lines.Count(); ++k) {
-      const TLine* next = Lines.Line(k);
-      if (next == nullptr) return false;
-      if (next->IsJoin() && EqualsNoCase(next->LabelName, target)) {
-        batch.Remove(i);
-        return true;
-      }
-      if (next->Size > 0 || !(next->IsLabelLine() || IsPassiveMarker(next->LineType))) return false;
-    }
-    return false;
+    if (!jump.IsJump() || !IsPlainLabel(jump.Op1) || Facts.LabelFollowing(i, Trim(jump.Op1)) < 0) return false;
+    batch.Remove(i);
+    return true;
   }
 
   // The batch refuses the RJMP when its label is out of reach.
