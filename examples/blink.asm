@@ -143,16 +143,18 @@ main.loop:
         RCALL   Fill
 .LINE 33
         RCALL   Sum
+        STS     total+1,R17             ; high byte first
         STS     total,R16
-        STS     total+1,R17
-        OUT     GPIOR0,R16
 .LINE 34
+        LDS     R24,total
+        OUT     GPIOR0,R24
+.LINE 35
         LDI     R26,table+2 AND 0FFh
         LDI     R27,table+2 SHRB 8
         LDI     _ACCA,2
         RCALL   SYSTEM.TestBit8
         STS     flag,_ACCA
-.LINE 35
+.LINE 36
         LDS     R16,total
         LDS     R17,total+1
         RET

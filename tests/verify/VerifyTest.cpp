@@ -49,7 +49,7 @@ TEST_F(VerifyTest, ExampleAgreesWithItselfAndFaultsAreFound) {
   VerifyResult io = Check(blink, Replace(blink, "        INC     R17\n", "        DEC     R17\n"));
   EXPECT_EQ(io.verdict, Verdict::Different);
   EXPECT_NE(io.message.find("I/O write 10 differs"), std::string::npos) << io.message;
-  EXPECT_NE(io.message.find("(source line 33 of blink.pas): OUT     GPIOR0,R16"), std::string::npos) << io.message;
+  EXPECT_NE(io.message.find("(source line 34 of blink.pas): OUT     GPIOR0,R24"), std::string::npos) << io.message;
 
   // A store that writes another register shows in RAM, with the line that last wrote it.
   VerifyResult ram = Check(blink, Replace(blink, "STS     flag,_ACCA", "STS     flag,R16"));
