@@ -232,14 +232,21 @@ TMemoryAccess TAnalysis::MemoryAccessOf(int i) const {
   return access;
 }
 
-bool TAnalysis::MayReadBytes(int k, const TMemoryAccess& bytes) const {
+bool TAnalysis::MayReadBytes(int k, const TMemoryAccess& bytes) const { return MayTouchBytes(k, bytes, false); }
+
+bool TAnalysis::MayWriteBytes(int k, const TMemoryAccess& bytes) const { return MayTouchBytes(k, bytes, true); }
+
+bool TAnalysis::MayTouchBytes(int k, const TMemoryAccess& bytes, bool writes) const {
   const TLine& line = *Program.Line(k);
   using K = TMemoryAccess::TKind;
   if (bytes.Kind == K::None) return false;
   if (bytes.Kind == K::Unknown || line.UnknownEffect) return true;
-  if ((line.FlowKind & fkCall) && CallEffectOf(Program, k).MayLoad) return true;
+  if (line.FlowKind & fkCall) {
+    const TCallEffect call = CallEffectOf(Program, k);
+    if (writes ? call.MayStore : call.MayLoad) return true;
+  }
   const TByteRange range{.Known = true, .Start = bytes.Start, .Size = bytes.Size};
-  if (line.Memory & mem::PointerRead) {
+  if (line.Memory & (writes ? mem::PointerWrite : mem::PointerRead)) {
     if (bytes.Kind == K::Data) {
       // A pointer nobody knows, Y included, reaches data from the lowest address taken up.
       const std::int32_t target = CurrentPointerTargets(Program).TargetOf(k);
@@ -255,9 +262,9 @@ bool TAnalysis::MayReadBytes(int k, const TMemoryAccess& bytes) const {
     }
   }
   if (bytes.Kind != K::Data) return false;
+  const TUsageSet touches = writes ? (uWrite | uModify) : (uRead | uModify);
   for (const TVarUsage& usage : line.Usages.Items())
-    if (usage.Var == nullptr || ((usage.Usage & (uRead | uModify)) && MayOverlap(DataRangeOf(*usage.Var), range)))
-      return true;
+    if (usage.Var == nullptr || ((usage.Usage & touches) && MayOverlap(DataRangeOf(*usage.Var), range))) return true;
   return false;
 }
 

@@ -133,8 +133,15 @@ class TAnalysis {
 
   // --- memory
   TMemoryAccess MemoryAccessOf(int i) const;
-  // Whether line k may read a byte of `bytes` (named, through a pointer, or by a call).
+  // Whether line k may read (write) a byte of `bytes`: named, through a pointer, or by a call.
   bool MayReadBytes(int k, const TMemoryAccess& bytes) const;
+  bool MayWriteBytes(int k, const TMemoryAccess& bytes) const;
+  // Whether the frame byte at displacement q from Y, as Y is before line
+  // `from`, may be read on a path from there before a store through the same
+  // Y gives it a new value. A return, any change of Y and any read of Y but as
+  // the base of a displacement count as reads (a copy of Y reaches the byte
+  // unseen); so does every transfer unless `followTransfers`.
+  bool FrameByteReadLater(int from, std::int64_t q, bool followTransfers) const;
 
   // --- encodings and reach
   // Empty when the instruction, as a pass would write it, is encodable on the
@@ -188,6 +195,7 @@ class TAnalysis {
   };
   mutable TReverseGraph Reverse;
 
+  bool MayTouchBytes(int k, const TMemoryAccess& bytes, bool writes) const;
   // Whether control may arrive at line `from`, outside lines first..last:
   // walks back over the lines that emit nothing to code or an entry.
   bool ReachedOutside(int from, int first, int last) const;

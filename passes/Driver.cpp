@@ -8,6 +8,8 @@
 #include "diagnostics/Reports.h"
 #include "diagnostics/UserBisection.h"
 #include "passes/BitTest.h"
+#include "passes/CommonExit.h"
+#include "passes/FrameLoads.h"
 #include "passes/Peephole.h"
 #include "passes/RemoveRedundant.h"
 #include "passes/RemoveUnreferenced.h"
@@ -96,25 +98,26 @@ class TDriver {
     return true;
   }
 
-  // One iteration of the four phases; true when nothing changed.
+  // One iteration of the four phases; true when none of them changed anything.
+  // In quick mode phases 1 and 2 run once more after the tidy step, and what
+  // they change counts too.
   bool Iterate() {
     Lines.ResetAllMarks();
-    bool done = true;
+    bool quiet = true;
     bool smartlink = Flags[D::SMARTLINK_ONLY];
     if (!smartlink) {
-      if (!Flags.Phase1Off()) done = !RunPass(TPassStep::Phase1);
-      if (!Flags.Phase2Off() && RunPass(TPassStep::Phase2)) done = false;
+      if (!Flags.Phase1Off() && RunPass(TPassStep::Phase1)) quiet = false;
+      if (!Flags.Phase2Off() && RunPass(TPassStep::Phase2)) quiet = false;
     }
-    if (!Flags.Phase3Off() && RunPass(TPassStep::Phase3)) done = false;
-    if (!smartlink && !Flags[D::No_Phase_4] && RunPass(TPassStep::Phase4)) done = false;
+    if (!Flags.Phase3Off() && RunPass(TPassStep::Phase3)) quiet = false;
+    if (!smartlink && !Flags[D::No_Phase_4] && RunPass(TPassStep::Phase4)) quiet = false;
     TidyLines(Lines);
     if (Lines.Run.QuickOpt && !smartlink) {
       Lines.ResetAllMarks();
-      RunPass(TPassStep::Phase1);
-      RunPass(TPassStep::Phase2);
-      done = true;
+      if (RunPass(TPassStep::Phase1)) quiet = false;
+      if (RunPass(TPassStep::Phase2)) quiet = false;
     }
-    return done;
+    return quiet;
   }
 
   void IterateAndClose() {
@@ -122,11 +125,13 @@ class TDriver {
     for (;;) {
       bool done = false;
       while (Lines.Run.OptimiseEnabled && !done) {
-        done = Iterate();
-        if (done) {
+        // A quick run stops after one iteration, settled or not.
+        const bool quiet = Iterate();
+        if (quiet) {
           SettledGeneration = Lines.Generation;
           ChangedSinceSettled = false;
         }
+        done = quiet || Lines.Run.QuickOpt;
         if (!done) {
           ++Lines.Run.Iteration;
           Lines.Run.DisplayChanged = true;
@@ -222,6 +227,8 @@ const TPassTable& DefaultPasses() {
     table[static_cast<std::size_t>(TPassStep::Phase1)] = RemoveRedundant;
     table[static_cast<std::size_t>(TPassStep::Phase2)] = PeepholePass;
     table[static_cast<std::size_t>(TPassStep::Phase3)] = RemoveUnreferenced;
+    table[static_cast<std::size_t>(TPassStep::Phase4)] = FrameLoads;
+    table[static_cast<std::size_t>(TPassStep::CommonExit)] = CommonExit;
     return table;
   }();
   return passes;

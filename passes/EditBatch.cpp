@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "analysis/Analysis.h"
+#include "analysis/LineKinds.h"
 #include "passes/Rule.h"
 #include "source/LineList.h"
 
@@ -19,11 +20,11 @@ TEditBatch::TEditBatch(const TAnalysis& facts, const TRule& rule) : Facts(facts)
 
 void TEditBatch::Remove(int line) { Edits.push_back({TKind::Remove, line, 0, {}, {}, {}, -Lines.Line(line)->Size}); }
 
-void TEditBatch::ChangeBranchNote(int line) {
+void TEditBatch::ChangeBranchNote(int line, bool newTransfer) {
   const TLine* before = line > 0 ? Lines.Line(line - 1) : nullptr;
-  if (before == nullptr || before->LineType != lt::BRANCH) return;
-  Remove(line - 1);
-  NotedBranches.push_back(line);
+  const bool noted = before != nullptr && before->LineType == lt::BRANCH;
+  if (noted) Remove(line - 1);
+  if (noted || newTransfer) NotedBranches.push_back(line);
 }
 
 void TEditBatch::InsertLabelBefore(int line, std::string_view name) {
@@ -40,8 +41,8 @@ void TEditBatch::Replace(int line, TLineType type, std::string_view mnemonic, st
 
 void TEditBatch::InsertBefore(int line, TLineType type, std::string_view mnemonic, std::string_view op1,
                               std::string_view op2) {
-  const int size = TAnalysis::InstructionSize(type);
-  if (size == 0) Refused = true;
+  const int size = IsPassiveMarker(type) ? 0 : TAnalysis::InstructionSize(type);
+  if (size == 0 && !IsPassiveMarker(type)) Refused = true;
   Edits.push_back({TKind::Insert, line, type, std::string(mnemonic), std::string(op1), std::string(op2), size});
 }
 
@@ -76,7 +77,7 @@ bool TEditBatch::MayChangeAll() const {
 
 bool TEditBatch::AllEncodable() const {
   return std::all_of(Edits.begin(), Edits.end(), [this](const TEdit& edit) {
-    return edit.Kind == TKind::Remove || edit.Kind == TKind::InsertLabel ||
+    return edit.Kind == TKind::Remove || edit.Kind == TKind::InsertLabel || IsPassiveMarker(edit.Type) ||
            Facts.EncodingFault(edit.Type, edit.Op1, edit.Op2).empty();
   });
 }

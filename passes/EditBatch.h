@@ -30,13 +30,15 @@ class TEditBatch {
   void Remove(int line);
   // The line keeps its label and routine.
   void Replace(int line, TLineType type, std::string_view mnemonic, std::string_view op1, std::string_view op2 = "");
-  // Lines put before the same line stand in the order they were staged.
+  // Lines put before the same line stand in the order they were staged. Besides
+  // instructions, markers that emit nothing (".LINE 12") may be put in.
   void InsertBefore(int line, TLineType type, std::string_view mnemonic, std::string_view op1,
                     std::string_view op2 = "");
   void InsertLabelBefore(int line, std::string_view name);
   // The transfer on `line` goes elsewhere now: a ".BRANCH" note right before
-  // it goes, and the tidy step writes a new one for the transfer as it stands.
-  void ChangeBranchNote(int line);
+  // it goes, and the tidy step writes a new one for the transfer as it stands;
+  // a transfer new on the line gets a note whether one stood there or not.
+  void ChangeBranchNote(int line, bool newTransfer = false);
 
   // False, with the program as it was, when a check fails or nothing was staged.
   bool Apply();

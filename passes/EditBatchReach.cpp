@@ -44,12 +44,17 @@ int TEditBatch::Shift(int line) const {
   return shift;
 }
 
-// Shrinking edits only bring labels nearer; a transfer the batch writes must reach as the lines stand now.
+// Shrinking edits only bring labels nearer; a transfer the batch writes must
+// reach as the lines stand now, a label the batch puts in standing where the
+// line after it stands.
 bool TEditBatch::ReplacedTransfersReach() const {
   for (const TEdit& edit : Edits) {
     if (edit.Kind != TKind::Replace || !HasReachLimit(edit.Type)) continue;
     std::string_view target = Trim(BitFirst(edit.Type) ? edit.Op2 : edit.Op1);
-    const int x = IsPlainLabel(target) ? FindLabelLine(Lines, target) : -1;
+    const auto staged = std::find_if(Edits.begin(), Edits.end(), [&](const TEdit& label) {
+      return label.Kind == TKind::InsertLabel && EqualsNoCase(label.Op1, target);
+    });
+    const int x = staged != Edits.end() ? staged->Line : IsPlainLabel(target) ? FindLabelLine(Lines, target) : -1;
     if (x < 0) return false;
     // Forward: the lines between the two; backward: the target's line up to the transfer, and the transfer.
     const bool forward = x > edit.Line;

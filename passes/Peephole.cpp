@@ -82,6 +82,23 @@ bool TPeepholeWalk::Run() {
   return Changed;
 }
 
+bool TPeepholeWalk::RunPushPopPairs() {
+  for (int i = 0; i < Lines.Count() && !Lines.Run.Aborted; ++i)
+    if (Examine(Lines.Line(i)) && Lines.Line(i)->LineType == lt::PUSH) TryPushPopPair(i);
+  return Changed;
+}
+
+bool TPeepholeWalk::Examine(const TLine* line) {
+  if (line == nullptr) return false;
+  if (line->LineType == lt::ENTRY) PastEntry = true;
+  // Vector rows keep their size and place.
+  return line->Size > 0 && IsInstructionType(line->LineType) && !line->InMarkedRegion;
+}
+
+void TPeepholeWalk::TryPushPopPair(int i) {
+  if (!PastEntry || Lines.Run.Directives[D::OPTI_SYSTEM]) Try(PushPopPairRule, &TPeepholeWalk::PushPopPair, i);
+}
+
 bool TPeepholeWalk::Try(const TRule& rule, TMatch match, int i) {
   if (!FireRule(Facts, rule, [&](TEditBatch& batch) { return (this->*match)(i, batch); })) return false;
   Changed = true;
@@ -90,11 +107,8 @@ bool TPeepholeWalk::Try(const TRule& rule, TMatch match, int i) {
 
 void TPeepholeWalk::Step(int i) {
   const TLine* line = Lines.Line(i);
-  if (line == nullptr) return;
+  if (!Examine(line)) return;
   const TLineType type = line->LineType;
-  if (type == lt::ENTRY) PastEntry = true;
-  // Vector rows keep their size and place.
-  if (line->Size == 0 || !IsInstructionType(type) || line->InMarkedRegion) return;
   if (IsBranchType(type)) {
     if (!Try(BranchThreadRule, &TPeepholeWalk::BranchThread, i) &&
         !Try(BranchReversalRule, &TPeepholeWalk::BranchReversal, i))
@@ -134,7 +148,7 @@ void TPeepholeWalk::Step(int i) {
       Try(CallToRcallRule, &TPeepholeWalk::CallToRcall, i);
       break;
     case lt::PUSH:
-      if (!PastEntry || Lines.Run.Directives[D::OPTI_SYSTEM]) Try(PushPopPairRule, &TPeepholeWalk::PushPopPair, i);
+      TryPushPopPair(i);
       break;
     default:
       break;
@@ -326,6 +340,11 @@ bool PeepholePass(TLineList& lines, const TAnalysis& facts) {
   changed = FoldAddressConstants(lines, facts) || changed;
   changed = PointerToDirect(lines, facts) || changed;
   return EliminateRegisterMoves(lines, facts) || changed;
+}
+
+bool RemovePushPopPairs(const TAnalysis& facts) {
+  auto frozen = facts.Freeze();
+  return TPeepholeWalk(facts).RunPushPopPairs();
 }
 
 }  // namespace korvid

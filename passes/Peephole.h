@@ -19,5 +19,8 @@ std::span<const TRule> PeepholeRules();
 
 // True when the program changed.
 bool PeepholePass(TLineList& lines, const TAnalysis& facts);
+// Only the removal of PUSH/POP pairs around code that needs neither: the
+// common exit step starts with it.
+bool RemovePushPopPairs(const TAnalysis& facts);
 
 }  // namespace korvid

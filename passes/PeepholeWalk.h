@@ -12,16 +12,21 @@ namespace korvid {
 
 class TAnalysis;
 class TLineList;
+struct TLine;
 
 class TPeepholeWalk {
  public:
   explicit TPeepholeWalk(const TAnalysis& facts);
   bool Run();
+  bool RunPushPopPairs();
 
  private:
   using TMatch = bool (TPeepholeWalk::*)(int i, TEditBatch& batch) const;
   bool Try(const TRule& rule, TMatch match, int i);
   void Step(int i);
+  // Notes the entry; false for lines no rule looks at.
+  bool Examine(const TLine* line);
+  void TryPushPopPair(int i);
 
   // Register rules.
   bool AdiwMerge(int i, TEditBatch& batch) const;

@@ -5,6 +5,8 @@
 
 #include "passes/AddressConstantFolding.h"
 #include "passes/BitTest.h"
+#include "passes/CommonExit.h"
+#include "passes/FrameLoads.h"
 #include "passes/Peephole.h"
 #include "passes/PointerToDirect.h"
 #include "passes/RegisterMoveElimination.h"
@@ -31,6 +33,8 @@ std::span<const TRule* const> AllRules() {
     for (const TRule& rule : PointerToDirectRules()) all.push_back(&rule);
     for (const TRule& rule : RegisterMoveEliminationRules()) all.push_back(&rule);
     for (const TRule& rule : RemoveUnreferencedRules()) all.push_back(&rule);
+    for (const TRule& rule : FrameLoadRules()) all.push_back(&rule);
+    for (const TRule& rule : CommonExitRules()) all.push_back(&rule);
     return all;
   }();
   return rules;

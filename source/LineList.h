@@ -72,6 +72,7 @@ class TLineList {
   int PrevCodeLine(int index, bool passLineMarks, bool passLabels) const;
   // The nearest line before index that occupies memory; -1 when none.
   int PreviousSizedLine(int index) const;
+  // The same instruction as written: type, mnemonic and operands.
   bool SameInstruction(int i, int j) const;
   // Whether a pass may change line index: the line filter (set by the special
   // debug mode or the bisection) decides by the line's analysis-time index.
@@ -110,6 +111,8 @@ class TLineList {
   // The compiler's error file, where warnings and the first abort message go.
   TErrorFile Errors;
   std::string FileName;
+  // Numbers the labels the common exit step makes ("_CSE0001").
+  std::int32_t CSECounter = 0;
   // Bumped by every edit, so search marks made before an edit can be told apart.
   std::uint64_t Generation = 0;
   // What the analysis keeps between questions (see analysis/AnalysisCaches.h).

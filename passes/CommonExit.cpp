@@ -1,0 +1,346 @@
+#include "passes/CommonExit.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "analysis/Analysis.h"
+#include "analysis/LineKinds.h"
+#include "passes/EditBatch.h"
+#include "passes/Peephole.h"
+#include "source/Labels.h"
+#include "source/LineList.h"
+#include "source/Text.h"
+
+namespace korvid {
+
+namespace {
+
+constexpr TRule kRules[] = {
+    {"common-tail", "CommonExit", std::nullopt,
+     "paths that go on at one label after the same instructions may share one copy of them"},
+};
+const TRule& CommonTailRule = kRules[0];
+
+// Paths to one exit are compared pairwise, at most this many together: a
+// label hundreds of paths reach would otherwise cost the square of them.
+constexpr std::size_t kMaxCompared = 64;
+// Bytes an RJMP is taken to reach; the edit batch checks the exact distance.
+constexpr int kRjmpBytes = 4000;
+
+// One path to an exit: its instructions since the last label, jump or return,
+// with the source line markers among them, all as line indices when the step
+// began (in program order).
+struct TPath {
+  std::vector<int> Code;
+  std::vector<int> Markers;
+  int End = -1;  // the jump, or the label line it falls into
+  bool Falls = false;
+  int Distance = 0;  // bytes from its end to the exit label
+  // Other paths jump into its last LabelDepth instructions: it may hand over
+  // no longer a tail, or their label would go with it.
+  int LabelDepth = INT_MAX;
+
+  int First(int n) const { return Code[Code.size() - static_cast<std::size_t>(n)]; }
+};
+
+class TCommonExit {
+ public:
+  explicit TCommonExit(const TAnalysis& facts) : Facts(facts), Lines(facts.Lines()) {}
+
+  bool Run() {
+    BuildPaths();
+    for (auto& [exit, paths] : Exits) {
+      if (Stopped) break;
+      MergeExit(paths);
+    }
+    return Changed;
+  }
+
+ private:
+  void BuildPaths();
+  void Add(const std::string& exit, TPath& path, int end, bool falls);
+  void MergeExit(std::vector<TPath>& paths);
+  void MergeAlike(std::vector<TPath*>& paths);
+  int SharedTail(const TPath& g, const TPath& h) const;
+  bool Better(const TPath& a, const TPath& b) const;
+  bool Merge(TPath& from, TPath& into, int n);
+  // What a merge puts in: the lines new lines go before, one for each, and
+  // the markers that join a kept line.
+  struct TStaged {
+    std::vector<int> Anchors;
+    std::vector<std::pair<int, std::string>> Marks;
+  };
+  TStaged Stage(TEditBatch& batch, const TPath& from, const TPath& into, int n, TLineType jump,
+                const std::string& label, bool fresh);
+  // The markers that stand before a kept line.
+  std::vector<std::string>& MarksBefore(int line);
+  int MarkerBlockStart(int line) const;
+  std::string FreshLabel() const;
+  // The current index of a line by its index when the step began.
+  int Now(int line) const {
+    return line + static_cast<int>(std::upper_bound(Inserted.begin(), Inserted.end(), line) - Inserted.begin());
+  }
+  const TLine& At(int line) const { return *Lines.Line(Now(line)); }
+
+  const TAnalysis& Facts;
+  TLineList& Lines;
+  std::map<std::string, std::vector<TPath>, TNoCaseLess> Exits;
+  // The label right before a path's first instruction, named by that instruction's line.
+  std::unordered_map<int, std::string> PrecedingLabel;
+  std::vector<int> Address;  // bytes before each line when the step began
+  // Lines the step put in, by the line they stand before; kept sorted.
+  std::vector<int> Inserted;
+  // The source line markers before a kept line, once a copy's markers joined them.
+  std::map<int, std::vector<std::string>> Marks;
+  // A line put in unseen (a branch repaired for reach) leaves the indices unknown.
+  bool Stopped = false;
+  bool Changed = false;
+};
+
+void TCommonExit::BuildPaths() {
+  std::map<std::string, int, TNoCaseLess> labelLines;
+  Address.assign(static_cast<std::size_t>(Lines.Count()) + 1, 0);
+  for (int i = 0; i < Lines.Count(); ++i) {
+    const TLine& line = *Lines.Line(i);
+    Address[static_cast<std::size_t>(i) + 1] = Address[static_cast<std::size_t>(i)] + line.Size;
+    if (line.IsJoin()) labelLines.emplace(line.LabelName, i);
+  }
+  auto distance = [&](const std::string& exit, int end) {
+    auto found = labelLines.find(exit);
+    return found == labelLines.end() ? INT_MAX : std::abs(Address[found->second] - Address[end]);
+  };
+  TPath path;
+  std::string label;  // the label before the next instruction
+  for (int i = 0; i < Lines.Count(); ++i) {
+    const TLine& line = *Lines.Line(i);
+    const TLineType type = line.LineType;
+    if (type == lt::ENTRY || type == lt::ENDCODE) break;
+    if (line.IsJoin()) {
+      if (!path.Code.empty()) {
+        path.Distance = distance(line.LabelName, i);
+        Add(line.LabelName, path, i, true);
+      }
+      path = {};
+      label = line.LabelName;
+      if (line.IsLabelLine()) continue;
+    }
+    if (type == lt::LINE || type == lt::XLINE) {
+      path.Markers.push_back(i);
+      continue;
+    }
+    if (line.Size == 0 && !(line.FlowKind & fkBlockMarker)) continue;
+    // A jump that a skip may pass over does not always go to its label.
+    const std::string target(Trim(line.Op1));
+    if (line.IsJump() && !path.Code.empty() && !Facts.MayBeSkipped(i) && IsPlainLabel(target)) {
+      path.Distance = distance(target, i);
+      Add(target, path, i, false);
+    }
+    // Data, returns and transfers elsewhere end every path, and so does what the analysis does not know.
+    if (!IsInstructionType(type) || line.UnknownEffect || EndsFlow(type) || (line.FlowKind & fkBlockMarker)) {
+      path = {};
+      label.clear();
+      continue;
+    }
+    if (!label.empty()) PrecedingLabel[i] = std::exchange(label, {});
+    path.Code.push_back(i);
+  }
+}
+
+void TCommonExit::Add(const std::string& exit, TPath& path, int end, bool falls) {
+  path.End = end;
+  path.Falls = falls;
+  Exits[exit].push_back(std::move(path));
+  path = {};
+}
+
+// Only paths whose last instructions are alike can share a tail: they are
+// compared among themselves.
+void TCommonExit::MergeExit(std::vector<TPath>& paths) {
+  if (paths.size() < 2) return;
+  auto key = [&](const TPath& path) {
+    const TLine& last = At(path.Code.back());
+    return UpperCase(last.Mnemonic + " " + last.Op1 + "," + last.Op2);
+  };
+  std::map<std::string, std::vector<TPath*>> alike;
+  for (TPath& path : paths) alike[key(path)].push_back(&path);
+  for (auto& [text, group] : alike) {
+    for (std::size_t from = 0; from < group.size() && !Stopped; from += kMaxCompared) {
+      std::vector<TPath*> chunk(group.begin() + static_cast<long>(from),
+                                group.begin() + static_cast<long>(std::min(group.size(), from + kMaxCompared)));
+      MergeAlike(chunk);
+    }
+  }
+}
+
+// Rounds of: the longest tail two paths share; of the paths in such a pair,
+// the target keeps its copy (one that falls into the label, else the one
+// nearest to it); every other path whose longest shared tail is the one with
+// the target jumps to the target's copy. Each round settles at least one path.
+void TCommonExit::MergeAlike(std::vector<TPath*>& paths) {
+  const std::size_t m = paths.size();
+  if (m < 2) return;
+  std::vector<std::vector<int>> shared(m, std::vector<int>(m, 0));
+  for (std::size_t x = 0; x < m; ++x)
+    for (std::size_t y = x + 1; y < m; ++y) shared[x][y] = shared[y][x] = SharedTail(*paths[x], *paths[y]);
+  std::vector<bool> alive(m, true);
+  auto longest = [&](std::size_t x) {
+    int most = 0;
+    for (std::size_t y = 0; y < m; ++y)
+      if (alive[y] && y != x) most = std::max(most, shared[x][y]);
+    return most;
+  };
+  while (!Stopped) {
+    int best = 0;
+    for (std::size_t x = 0; x < m; ++x)
+      if (alive[x]) best = std::max(best, longest(x));
+    if (best == 0) return;
+    std::size_t target = m;
+    for (std::size_t x = 0; x < m; ++x)
+      if (alive[x] && longest(x) == best && (target == m || Better(*paths[x], *paths[target]))) target = x;
+    for (std::size_t x = 0; x < m; ++x) {
+      const int n = shared[x][target];
+      if (!alive[x] || x == target || n == 0 || n < longest(x)) continue;
+      if (n <= paths[x]->LabelDepth && Merge(*paths[x], *paths[target], n)) Changed = true;
+      alive[x] = false;
+    }
+  }
+}
+
+// The instructions two paths end with alike, as many as may be shared: the
+// first of them may not stand in a skip's shadow in either path, where the
+// skip would pass over the jump, or over the label, rather than the line.
+int TCommonExit::SharedTail(const TPath& g, const TPath& h) const {
+  const int most = static_cast<int>(std::min(g.Code.size(), h.Code.size()));
+  int n = 0;
+  while (n < most && Lines.SameInstruction(Now(g.First(n + 1)), Now(h.First(n + 1)))) ++n;
+  while (n > 0 && (Facts.MayBeSkipped(Now(g.First(n))) || Facts.MayBeSkipped(Now(h.First(n))))) --n;
+  return n;
+}
+
+bool TCommonExit::Better(const TPath& a, const TPath& b) const {
+  if (a.Falls != b.Falls) return a.Falls;
+  return a.Distance < b.Distance;
+}
+
+// The firing: the first line of `from`'s tail becomes a jump to the first
+// line of `into`'s, and the rest of `from`'s copy goes, its source markers
+// joining the lines of `into` they stood before.
+bool TCommonExit::Merge(TPath& from, TPath& into, int n) {
+  int bytes = from.Falls ? 0 : At(from.End).Size;
+  for (int k = n; k >= 1; --k) bytes += At(from.First(k)).Size;
+  const int a = from.First(n), b = into.First(n);
+  auto preceding = PrecedingLabel.find(b);
+  const bool fresh = preceding == PrecedingLabel.end();
+  const std::string label = fresh ? FreshLabel() : preceding->second;
+  std::vector<TLineType> jumps;
+  if (std::abs(Address[static_cast<std::size_t>(a)] - Address[static_cast<std::size_t>(b)]) < kRjmpBytes)
+    jumps.push_back(lt::RJMP);
+  if (Facts.Device().JmpCall) jumps.push_back(lt::JMP);
+  for (TLineType jump : jumps) {
+    // Nothing to gain where the jump is as long as the copy it replaces.
+    if (bytes <= TAnalysis::InstructionSize(jump)) continue;
+    const int before = Lines.Count();
+    TStaged staged;
+    const bool fired = FireRule(Facts, CommonTailRule, [&](TEditBatch& batch) {
+      staged = Stage(batch, from, into, n, jump, label, fresh);
+      return true;
+    });
+    if (!fired) continue;
+    if (Lines.Count() != before + static_cast<int>(staged.Anchors.size())) Stopped = true;
+    for (int anchor : staged.Anchors)
+      Inserted.insert(std::upper_bound(Inserted.begin(), Inserted.end(), anchor), anchor);
+    for (auto& [line, text] : staged.Marks) MarksBefore(line).push_back(std::move(text));
+    if (fresh) PrecedingLabel[b] = label;
+    into.LabelDepth = std::min(into.LabelDepth, n);
+    return true;
+  }
+  return false;
+}
+
+TCommonExit::TStaged TCommonExit::Stage(TEditBatch& batch, const TPath& from, const TPath& into, int n,
+                                        TLineType jump, const std::string& label, bool fresh) {
+  const int a = from.First(n);
+  batch.Replace(Now(a), jump, jump == lt::RJMP ? "RJMP" : "JMP", label);
+  batch.ChangeBranchNote(Now(a), true);
+  const int last = from.Falls ? from.End - 1 : from.End;
+  for (int x = a + 1; x <= last; ++x)
+    if (At(x).Size > 0 || At(x).LineType == lt::BRANCH) batch.Remove(Now(x));
+  // Each marker of the copy goes before the line of the kept tail that
+  // matches the instruction it stood before.
+  std::map<int, std::vector<std::string>> moved;
+  for (int marker : from.Markers) {
+    if (marker < a || marker > last) continue;
+    batch.Remove(Now(marker));
+    auto next = std::upper_bound(from.Code.begin(), from.Code.end(), marker);
+    if (next == from.Code.end()) continue;
+    const int line = into.First(static_cast<int>(from.Code.end() - next));
+    const std::string text(Trim(At(marker).Operands));
+    std::vector<std::string>& texts = moved[line];
+    if (std::none_of(texts.begin(), texts.end(), [&](const std::string& t) { return EqualsNoCase(t, text); }))
+      texts.push_back(text);
+  }
+  TStaged staged;
+  for (const auto& [line, texts] : moved) {
+    const int start = MarkerBlockStart(line);
+    const std::vector<std::string>& present = MarksBefore(line);
+    const bool x = At(line).XLine;
+    for (const std::string& text : texts) {
+      if (std::any_of(present.begin(), present.end(), [&](const std::string& t) { return EqualsNoCase(t, text); }))
+        continue;
+      batch.InsertBefore(Now(start), x ? lt::XLINE : lt::LINE, x ? ".XLINE" : ".LINE", text);
+      staged.Anchors.push_back(start);
+      staged.Marks.emplace_back(line, text);
+    }
+  }
+  if (fresh) {
+    batch.InsertLabelBefore(Now(into.First(n)), label);
+    staged.Anchors.push_back(into.First(n));
+  }
+  return staged;
+}
+
+std::vector<std::string>& TCommonExit::MarksBefore(int line) {
+  auto [found, added] = Marks.try_emplace(line);
+  if (added)
+    for (int k = MarkerBlockStart(line); k < line; ++k)
+      if (const TLine& marker = At(k); marker.LineType == lt::LINE || marker.LineType == lt::XLINE)
+        found->second.emplace_back(Trim(marker.Operands));
+  return found->second;
+}
+
+int TCommonExit::MarkerBlockStart(int line) const {
+  int start = line;
+  for (int k = line - 1; k >= 0 && IsPassiveMarker(Lines.Line(Now(k))->LineType); --k) {
+    const TLineType type = Lines.Line(Now(k))->LineType;
+    if (type == lt::LINE || type == lt::XLINE) start = k;
+  }
+  return start;
+}
+
+std::string TCommonExit::FreshLabel() const {
+  for (;;) {
+    char name[16];
+    std::snprintf(name, sizeof name, "_CSE%04d", Lines.CSECounter % 10000);
+    ++Lines.CSECounter;
+    if (Lines.Labels.Find(name) == nullptr) return name;
+  }
+}
+
+}  // namespace
+
+std::span<const TRule> CommonExitRules() { return kRules; }
+
+bool CommonExit(TLineList& /*lines*/, const TAnalysis& facts) {
+  bool changed = RemovePushPopPairs(facts);
+  // Code that depends on where instructions land may jump into any copy.
+  if (facts.HasPositionDependentCode()) return changed;
+  return TCommonExit(facts).Run() || changed;
+}
+
+}  // namespace korvid
