@@ -236,13 +236,14 @@ bool TFrameLoadWalk::PointerCopy(int i, TEditBatch& batch) const {
     }
   }
   if (lastConverted < 0) return false;
-  Facts.MarkLivenessChanged(i, lastConverted);
   const bool adiwFlagsRead =
       adiw >= 0 && Facts.FlagsReadAfter(TAnalysis::FlagsChangedBy(*Lines.Line(adiw), lt::Unknown), adiw + 1);
   if (removable && k >= 0 && !adiwFlagsRead && !Facts.AnyLive(pair, k)) {
     batch.Remove(i);
     if (adiw >= 0) batch.Remove(adiw);
   }
+  // Y is read where the accesses through the copy were.
+  Facts.MarkLivenessChanged(i, lastConverted);
   return true;
 }
 

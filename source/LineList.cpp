@@ -322,11 +322,8 @@ bool TLineList::MayChange(int index) const {
 bool TLineList::SameInstruction(int i, int j) const {
   const TLine& a = *Line(i);
   const TLine& b = *Line(j);
-  // A character constant ('a' or 'A') is the one operand text whose case counts.
-  auto same = [](const std::string& x, const std::string& y) {
-    return x.find('\'') == std::string::npos ? EqualsNoCase(x, y) : x == y;
-  };
-  return a.LineType == b.LineType && EqualsNoCase(a.Mnemonic, b.Mnemonic) && same(a.Op1, b.Op1) && same(a.Op2, b.Op2);
+  return a.LineType == b.LineType && EqualsNoCase(a.Mnemonic, b.Mnemonic) && EqualsNoCase(a.Op1, b.Op1) &&
+         EqualsNoCase(a.Op2, b.Op2);
 }
 
 void TLineList::ResetAllMarks() {

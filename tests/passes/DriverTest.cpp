@@ -65,6 +65,19 @@ TEST(DriverTest, NothingChangedSinceTheIterationsSettledSkipsTheRepeats) {
   EXPECT_EQ(lines.Run.Iteration, 4);
 }
 
+TEST(DriverTest, AQuickRunThatChangedSomethingStillRunsTheClosingPhases) {
+  TLineList lines;
+  lines.LoadFromText("  NOP\n");
+  lines.Run.QuickOpt = true;
+  TRecorder recorder;
+  recorder.ChangesLeft[static_cast<int>(TPassStep::Phase4)] = 1;
+  Optimise(lines, "", recorder.Table());
+  // The one iteration (phases 1 and 2 twice), the common exit pass, the closing phases.
+  EXPECT_EQ(recorder.Count(TPassStep::Phase1), 3);
+  EXPECT_EQ(recorder.Count(TPassStep::Phase3), 2);
+  EXPECT_EQ(recorder.Count(TPassStep::CommonExit), 1);
+}
+
 TEST(DriverTest, ModesAndDirectivesChooseThePasses) {
   auto run = [](auto setUp) {
     TLineList lines;
