@@ -70,6 +70,18 @@ void JumpChains(Builder& b);
 void FrameStackBounce(Builder& b);
 void PointerLastStep(Builder& b);
 void StoreThenReload(Builder& b);
+// IdiomsFrames.cpp: frame slots stored and loaded back, copies of Y, a frame past Y+63.
+void FrameStores(Builder& b);
+void FrameDeadStores(Builder& b);
+void PointerCopies(Builder& b);
+void BigFrameRoutine(Builder& b);  // emitted with the helper routines
+void BigFrameCall(Builder& b);
+// IdiomsTails.cpp: boolean compare chains, paths and routines that end alike.
+void BoolChains(Builder& b);
+void CommonTails(Builder& b);
+void SharedTailRoutines(Builder& b);  // emitted with the helper routines
+void SharedTailCall(Builder& b);
+void PushPopPairs(Builder& b);
 // Calls every helper routine that no idiom called, so that none is dead code.
 void CallRemaining(Builder& b);
 

@@ -305,6 +305,9 @@ void CallRemaining(Builder& b) {
   };
   for (const std::string& p : b.procedures)
     if (uncalled(p)) b.Op("RCALL", p);
+  for (const std::string& p : b.tailRoutines)
+    if (uncalled(p)) b.Op("RCALL", p);
+  if (!b.bigFrames.empty() && uncalled(b.bigFrames.front())) BigFrameCall(b);
   for (const auto& f : b.functions) {
     if (!uncalled(f.name)) continue;
     for (int i = 0; i < f.params; ++i) {

@@ -134,6 +134,8 @@ void EmitRoutines(Builder& b) {
   PureRoutine(b, "pure");
   for (int i = b.rng.Range(1, 2); i > 0; --i) FlagRoutine(b, "cmp" + std::to_string(b.flagRoutines.size()));
   TestBit8Routine(b);
+  BigFrameRoutine(b);
+  SharedTailRoutines(b);
   if (b.far) FarTail(b, "tailfar");
 }
 
