@@ -211,15 +211,15 @@ bool TFrameLoadWalk::PointerCopy(int i, TEditBatch& batch) const {
       continue;
     }
     const TPointerMode mode = ModeOf(line);
+    const int data = Facts.NamedRegister(k, IsLoad(line) ? 1 : 2);
+    // A load into the copy ends it; so may one into a register not known.
+    const bool loadsCopy = IsLoad(line) && (data < 0 || (RegisterBit(data) & pair));
+    const std::int64_t d = offset + (line.ValueKnown ? line.Value : -1000);
     if (mode != TPointerMode::Plain) {
       // The access still needs P, which steps on by one.
       removable = false;
       offset += mode == TPointerMode::PostIncrement ? 1 : -1;
-      continue;
-    }
-    const std::int64_t d = offset + (line.ValueKnown ? line.Value : -1000);
-    const int data = Facts.NamedRegister(k, IsLoad(line) ? 1 : 2);
-    if (d < 0 || d > 63 || data < 0) {
+    } else if (d < 0 || d > 63 || data < 0) {
       removable = false;
     } else if (IsLoad(line)) {
       batch.Replace(k, lt::LDD, "LDD", line.Op1, YDisplacement(d));
@@ -230,7 +230,7 @@ bool TFrameLoadWalk::PointerCopy(int i, TEditBatch& batch) const {
       // The byte stored is part of the copy.
       if (RegisterBit(data) & pair) removable = false;
     }
-    if (IsLoad(line) && (RegisterBit(data) & pair)) {
+    if (loadsCopy) {
       k = NextLine(k);
       break;
     }

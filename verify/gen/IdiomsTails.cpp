@@ -57,6 +57,9 @@ void BoolChains(Builder& b) {
   b.Op("LDI", "R19,4");
   b.Label(done);
   b.Op("STS", b.AnyByte().name + ",R19");
+  // The booleans are kept: only the compares may go.
+  b.Op("STS", b.AnyByte().name + ",R16");
+  b.Op("STS", b.AnyByte().name + ",R17");
 }
 
 void CommonTails(Builder& b) {
