@@ -228,46 +228,26 @@ void PointerCopies(Builder& b) {
 void BigFrameRoutine(Builder& b) {
   // Eighty bytes of frame: slots past Y+63 are reached by moving Y up 64 and
   // back. R16 and R17 come in, R17 goes out.
+  static const std::pair<const char*, const char*> kBody[] = {
+      {"STD", "Y+1,R16"},   {"STD", "Y+2,R17"},
+      {"SUBI", "R28,0C0h"}, {"SBCI", "R29,0FFh"},  // Y up 64
+      {"STD", "Y+1,R17"},   {"STD", "Y+2,R16"},    // the bytes 65 and 66, not 1 and 2
+      {"LDD", "R18,Y+1"},   {"MOVW", "R30,R28"},   {"ADIW", "R30,2"}, {"LD", "R19,Z"},
+      {"SUBI", "R28,40h"},  {"SBCI", "R29,0"},     // Y back
+      {"LDD", "R16,Y+1"},   {"SUB", "R16,R19"},    {"ADD", "R16,R18"},
+      {"MOVW", "R30,R28"},  {"ADIW", "R30,60"},    {"LDD", "R18,Z+6"},  // the byte 66: past a displacement
+      {"EOR", "R16,R18"},   {"LDD", "R18,Y+2"},    {"ADD", "R16,R18"}, {"MOV", "R17,R16"},
+  };
   const std::string name = "bigframe";
   BeginRoutine(b, name, 1);
+  // Reserved and released by SBIW and ADIW twice, or by SUBI and SBCI.
   const bool words = b.rng.Chance(50);
-  if (words) {
-    b.Op("SBIW", "R28,63");
-    b.Op("SBIW", "R28,17");
-  } else {
-    b.Op("SUBI", "R28,80");
-    b.Op("SBCI", "R29,0");
-  }
+  b.Op(words ? "SBIW" : "SUBI", words ? "R28,63" : "R28,80");
+  b.Op(words ? "SBIW" : "SBCI", words ? "R28,17" : "R29,0");
   b.Line(".FRAME 80");
-  b.Op("STD", "Y+1,R16");
-  b.Op("STD", "Y+2,R17");
-  b.Op("SUBI", "R28,0C0h");
-  b.Op("SBCI", "R29,0FFh");
-  b.Op("STD", "Y+1,R17");  // the byte 65, not the byte 1
-  b.Op("STD", "Y+2,R16");
-  b.Op("LDD", "R18,Y+1");
-  b.Op("MOVW", "R30,R28");
-  b.Op("ADIW", "R30,2");
-  b.Op("LD", "R19,Z");  // the byte 66
-  b.Op("SUBI", "R28,40h");
-  b.Op("SBCI", "R29,0");
-  b.Op("LDD", "R16,Y+1");
-  b.Op("SUB", "R16,R19");
-  b.Op("ADD", "R16,R18");
-  b.Op("MOVW", "R30,R28");
-  b.Op("ADIW", "R30,60");
-  b.Op("LDD", "R18,Z+6");  // the byte 66 again: beyond a displacement from Y
-  b.Op("EOR", "R16,R18");
-  b.Op("LDD", "R18,Y+2");
-  b.Op("ADD", "R16,R18");
-  b.Op("MOV", "R17,R16");
-  if (words) {
-    b.Op("ADIW", "R28,63");
-    b.Op("ADIW", "R28,17");
-  } else {
-    b.Op("SUBI", "R28,0B0h");
-    b.Op("SBCI", "R29,0FFh");
-  }
+  for (const auto& [mnemonic, operands] : kBody) b.Op(mnemonic, operands);
+  b.Op(words ? "ADIW" : "SUBI", words ? "R28,63" : "R28,0B0h");
+  b.Op(words ? "ADIW" : "SBCI", words ? "R28,17" : "R29,0FFh");
   EndRoutine(b, name);
   b.bigFrames.push_back(name);
 }
