@@ -13,9 +13,8 @@ namespace korvid {
 namespace {
 
 bool FindPositionDependentCode(const TLineList& lines) {
-  std::unordered_set<std::string> codeLabels;
-  for (int i = 0; i < lines.Count(); ++i)
-    if (const TLine* line = lines.Line(i); line != nullptr && line->IsJoin()) codeLabels.insert(UpperCase(line->LabelName));
+  // The names in address arithmetic ("lab+2"), then whether one labels code.
+  std::unordered_set<std::string_view, TNoCaseHash, TNoCaseEqual> reckoned;
   for (int i = 0; i < lines.Count(); ++i) {
     const TLine* line = lines.Line(i);
     if (line == nullptr) continue;
@@ -25,9 +24,11 @@ bool FindPositionDependentCode(const TLineList& lines) {
     }
     const std::string& text = line->Operands;
     if (line->LineType == lt::Comment || text.find_first_of("+-") == std::string::npos) continue;
-    for (std::string_view symbol : SymbolsOf(text))
-      if (codeLabels.contains(UpperCase(symbol))) return true;
+    for (std::string_view symbol : SymbolsOf(text)) reckoned.insert(symbol);
   }
+  for (int i = 0; i < lines.Count() && !reckoned.empty(); ++i)
+    if (const TLine* line = lines.Line(i); line != nullptr && line->IsJoin() && reckoned.contains(line->LabelName))
+      return true;
   return false;
 }
 

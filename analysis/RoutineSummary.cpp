@@ -35,10 +35,10 @@ bool IsRegisterName(std::string_view symbol) {
 
 // Every name-like word of the operands of lines that are not direct transfers:
 // a routine label found here may be entered in ways no call line shows.
-void CollectAddressTokens(const TLine& line, std::unordered_set<std::string>& tokens) {
+void CollectAddressTokens(const TLine& line, std::unordered_set<std::string, TNoCaseHash, TNoCaseEqual>& tokens) {
   for (std::string_view symbol : SymbolsOf(line.Operands))
-    if (!std::isdigit(static_cast<unsigned char>(symbol.front())) && !IsRegisterName(symbol))
-      tokens.insert(UpperCase(symbol));
+    if (!std::isdigit(static_cast<unsigned char>(symbol.front())) && !IsRegisterName(symbol) && !tokens.contains(symbol))
+      tokens.emplace(symbol);
 }
 
 // Calls and returns move the stack pointer and put it back: no lasting store.
@@ -154,7 +154,7 @@ void TRoutineSummaries::FindOwners() {
 }
 
 int TRoutineSummaries::LabelLine(std::string_view label) const {
-  auto it = LabelLines.find(UpperCase(label));
+  auto it = LabelLines.find(label);
   return it == LabelLines.end() ? -1 : it->second;
 }
 
@@ -171,7 +171,7 @@ int TRoutineSummaries::TargetNode(int index) const {
 }
 
 bool TRoutineSummaries::IsAddressTaken(std::string_view label) const {
-  return AddressTokens.contains(UpperCase(label));
+  return AddressTokens.contains(label);
 }
 
 int TRoutineSummaries::CallTargetLine(int index) const {
@@ -190,15 +190,15 @@ void TRoutineSummaries::CollectDirectEffects() {
   Out.assign(nodes, {});
 
   for (int i = 0; i < Lines.Count(); ++i)
-    if (const std::string& label = Lines.Line(i)->LabelName; !label.empty()) LabelLines.emplace(UpperCase(label), i);
+    if (const std::string& label = Lines.Line(i)->LabelName; !label.empty()) LabelLines.emplace(label, i);
 
-  std::unordered_map<std::string, int> transferRefs;
+  std::unordered_map<std::string, int, TNoCaseHash, TNoCaseEqual> transferRefs;
   std::vector<int> lastCode(nodes, -1), beforeLastCode(nodes, -1);
   for (int i = 0; i < Lines.Count(); ++i) {
     const TLine& line = *Lines.Line(i);
     const int node = NodeOf(Owner[static_cast<std::size_t>(i)]);
     if (IsDirectTransferType(line.LineType)) {
-      transferRefs[UpperCase(Trim(line.TargetOperand()))] += 1;
+      ++transferRefs[std::string(Trim(line.TargetOperand()))];
     } else if (!NamesNoAddress(line.LineType)) {
       CollectAddressTokens(line, AddressTokens);
     }

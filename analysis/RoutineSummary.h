@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "source/Text.h"
 #include "source/UsageSets.h"
 
 namespace korvid {
@@ -110,10 +111,8 @@ class TRoutineSummaries {
   std::vector<std::vector<TEdge>> Out;
   // Calls from code outside every routine.
   std::vector<TEdge> OutsideCalls;
-  // Upper case, as the names in AddressTokens.
-  std::unordered_set<std::string> AddressTokens;
-  // Keyed by the label in upper case.
-  std::unordered_map<std::string, int> LabelLines;
+  std::unordered_set<std::string, TNoCaseHash, TNoCaseEqual> AddressTokens;
+  std::unordered_map<std::string, int, TNoCaseHash, TNoCaseEqual> LabelLines;
 };
 
 // Registers a RET hands back by the return size code; all when unknown.

@@ -37,18 +37,12 @@ bool IsSymbolChar(char c) {
 
 }  // namespace
 
-std::vector<std::string_view> SymbolsOf(std::string_view text) {
-  std::vector<std::string_view> symbols;
-  for (std::size_t at = 0; at < text.size();) {
-    if (!IsSymbolChar(text[at])) {
-      ++at;
-      continue;
-    }
-    std::size_t start = at;
-    while (at < text.size() && IsSymbolChar(text[at])) ++at;
-    symbols.push_back(text.substr(start, at - start));
-  }
-  return symbols;
+void TSymbols::iterator::Next() {
+  std::size_t at = End;
+  while (at < Text.size() && !IsSymbolChar(Text[at])) ++at;
+  Start = at;
+  while (at < Text.size() && IsSymbolChar(Text[at])) ++at;
+  End = at;
 }
 
 TASMLabel& TASMLabelList::FindOrAdd(std::string_view name) {

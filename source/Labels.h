@@ -52,8 +52,34 @@ std::string LabelSymbolOf(std::string_view operand);
 // The operand is a label alone, not "lab+2", a number or an expression.
 bool IsPlainLabel(std::string_view operand);
 
-// The name-like words of operand text ("v+4 AND 0FFh" -> "v", "AND", "0FFh").
-std::vector<std::string_view> SymbolsOf(std::string_view text);
+// The name-like words of operand text ("v+4 AND 0FFh" -> "v", "AND", "0FFh"),
+// found one after another as a loop asks for them: the analysis asks this of
+// every line after every edit, so nothing is copied or allocated.
+class TSymbols {
+ public:
+  class iterator {
+   public:
+    iterator(std::string_view text, std::size_t from) : Text(text), End(from) { Next(); }
+    std::string_view operator*() const { return Text.substr(Start, End - Start); }
+    iterator& operator++() {
+      Next();
+      return *this;
+    }
+    bool operator!=(const iterator& other) const { return Start != other.Start; }
+
+   private:
+    void Next();
+    std::string_view Text;
+    std::size_t Start = 0, End = 0;
+  };
+  explicit TSymbols(std::string_view text) : Text(text) {}
+  iterator begin() const { return {Text, 0}; }
+  iterator end() const { return {Text, Text.size()}; }
+
+ private:
+  std::string_view Text;
+};
+inline TSymbols SymbolsOf(std::string_view text) { return TSymbols(text); }
 
 // The current index of the label's line, or -1.
 int FindLabelLine(const TLineList& lines, std::string_view name);
