@@ -59,10 +59,18 @@ class TCommonExit {
       if (Stopped) break;
       MergeExit(paths);
     }
+    PutMovedMarkers();
     return Changed;
   }
 
  private:
+  // A source line marker of a copy that went, for the line of the kept tail
+  // that matches the instruction it stood before.
+  struct TMovedMarker {
+    int Line;
+    std::string Text;
+  };
+
   void BuildPaths();
   void Add(const std::string& exit, TPath& path, int end, bool falls);
   void MergeExit(std::vector<TPath>& paths);
@@ -70,23 +78,11 @@ class TCommonExit {
   int SharedTail(const TPath& g, const TPath& h) const;
   bool Better(const TPath& a, const TPath& b) const;
   bool Merge(TPath& from, TPath& into, int n);
-  // What a merge puts in: the lines new lines go before, one for each, and
-  // the markers that join a kept line.
-  struct TStaged {
-    std::vector<int> Anchors;
-    std::vector<std::pair<int, std::string>> Marks;
-  };
-  TStaged Stage(TEditBatch& batch, const TPath& from, const TPath& into, int n, TLineType jump,
-                const std::string& label, bool fresh);
-  // The markers that stand before a kept line.
-  std::vector<std::string>& MarksBefore(int line);
+  std::vector<TMovedMarker> Stage(TEditBatch& batch, const TPath& from, const TPath& into, int n, TLineType jump,
+                                  const std::string& label, bool fresh) const;
+  void PutMovedMarkers();
   int MarkerBlockStart(int line) const;
   std::string FreshLabel() const;
-  // The current index of a line by its index when the step began.
-  int Now(int line) const {
-    return line + static_cast<int>(std::upper_bound(Inserted.begin(), Inserted.end(), line) - Inserted.begin());
-  }
-  const TLine& At(int line) const { return *Lines.Line(Now(line)); }
 
   const TAnalysis& Facts;
   TLineList& Lines;
@@ -94,11 +90,9 @@ class TCommonExit {
   // The label right before a path's first instruction, named by that instruction's line.
   std::unordered_map<int, std::string> PrecedingLabel;
   std::vector<int> Address;  // bytes before each line when the step began
-  // Lines the step put in, by the line they stand before; kept sorted.
-  std::vector<int> Inserted;
-  // The source line markers before a kept line, once a copy's markers joined them.
-  std::map<int, std::vector<std::string>> Marks;
-  // A line put in unseen (a branch repaired for reach) leaves the indices unknown.
+  std::vector<TMovedMarker> Moved;
+  // The merges keep every line where it is; a line put in all the same (a
+  // branch repaired for reach) leaves the paths' line numbers wrong.
   bool Stopped = false;
   bool Changed = false;
 };
@@ -164,7 +158,7 @@ void TCommonExit::Add(const std::string& exit, TPath& path, int end, bool falls)
 void TCommonExit::MergeExit(std::vector<TPath>& paths) {
   if (paths.size() < 2) return;
   auto key = [&](const TPath& path) {
-    const TLine& last = At(path.Code.back());
+    const TLine& last = *Lines.Line(path.Code.back());
     return UpperCase(last.Mnemonic + " " + last.Op1 + "," + last.Op2);
   };
   std::map<std::string, std::vector<TPath*>> alike;
@@ -218,8 +212,8 @@ void TCommonExit::MergeAlike(std::vector<TPath*>& paths) {
 int TCommonExit::SharedTail(const TPath& g, const TPath& h) const {
   const int most = static_cast<int>(std::min(g.Code.size(), h.Code.size()));
   int n = 0;
-  while (n < most && Lines.SameInstruction(Now(g.First(n + 1)), Now(h.First(n + 1)))) ++n;
-  while (n > 0 && (Facts.MayBeSkipped(Now(g.First(n))) || Facts.MayBeSkipped(Now(h.First(n))))) --n;
+  while (n < most && Lines.SameInstruction(g.First(n + 1), h.First(n + 1))) ++n;
+  while (n > 0 && (Facts.MayBeSkipped(g.First(n)) || Facts.MayBeSkipped(h.First(n)))) --n;
   return n;
 }
 
@@ -229,11 +223,11 @@ bool TCommonExit::Better(const TPath& a, const TPath& b) const {
 }
 
 // The firing: the first line of `from`'s tail becomes a jump to the first
-// line of `into`'s, and the rest of `from`'s copy goes, its source markers
-// joining the lines of `into` they stood before.
+// line of `into`'s, which gets a label unless one stands before it, and the
+// rest of `from`'s copy goes.
 bool TCommonExit::Merge(TPath& from, TPath& into, int n) {
-  int bytes = from.Falls ? 0 : At(from.End).Size;
-  for (int k = n; k >= 1; --k) bytes += At(from.First(k)).Size;
+  int bytes = from.Falls ? 0 : Lines.Line(from.End)->Size;
+  for (int k = n; k >= 1; --k) bytes += Lines.Line(from.First(k))->Size;
   const int a = from.First(n), b = into.First(n);
   auto preceding = PrecedingLabel.find(b);
   const bool fresh = preceding == PrecedingLabel.end();
@@ -245,17 +239,15 @@ bool TCommonExit::Merge(TPath& from, TPath& into, int n) {
   for (TLineType jump : jumps) {
     // Nothing to gain where the jump is as long as the copy it replaces.
     if (bytes <= TAnalysis::InstructionSize(jump)) continue;
-    const int before = Lines.Count();
-    TStaged staged;
+    const int count = Lines.Count();
+    std::vector<TMovedMarker> moved;
     const bool fired = FireRule(Facts, CommonTailRule, [&](TEditBatch& batch) {
-      staged = Stage(batch, from, into, n, jump, label, fresh);
+      moved = Stage(batch, from, into, n, jump, label, fresh);
       return true;
     });
     if (!fired) continue;
-    if (Lines.Count() != before + static_cast<int>(staged.Anchors.size())) Stopped = true;
-    for (int anchor : staged.Anchors)
-      Inserted.insert(std::upper_bound(Inserted.begin(), Inserted.end(), anchor), anchor);
-    for (auto& [line, text] : staged.Marks) MarksBefore(line).push_back(std::move(text));
+    Stopped = Lines.Count() != count;
+    Moved.insert(Moved.end(), moved.begin(), moved.end());
     if (fresh) PrecedingLabel[b] = label;
     into.LabelDepth = std::min(into.LabelDepth, n);
     return true;
@@ -263,61 +255,72 @@ bool TCommonExit::Merge(TPath& from, TPath& into, int n) {
   return false;
 }
 
-TCommonExit::TStaged TCommonExit::Stage(TEditBatch& batch, const TPath& from, const TPath& into, int n,
-                                        TLineType jump, const std::string& label, bool fresh) {
+std::vector<TCommonExit::TMovedMarker> TCommonExit::Stage(TEditBatch& batch, const TPath& from, const TPath& into,
+                                                         int n, TLineType jump, const std::string& label,
+                                                         bool fresh) const {
   const int a = from.First(n);
-  batch.Replace(Now(a), jump, jump == lt::RJMP ? "RJMP" : "JMP", label);
-  batch.ChangeBranchNote(Now(a), true);
+  batch.Replace(a, jump, jump == lt::RJMP ? "RJMP" : "JMP", label);
+  batch.ChangeBranchNote(a, true);
+  if (fresh) batch.Relabel(into.First(n), label);
   const int last = from.Falls ? from.End - 1 : from.End;
   for (int x = a + 1; x <= last; ++x)
-    if (At(x).Size > 0 || At(x).LineType == lt::BRANCH) batch.Remove(Now(x));
-  // Each marker of the copy goes before the line of the kept tail that
-  // matches the instruction it stood before.
-  std::map<int, std::vector<std::string>> moved;
+    if (Lines.Line(x)->Size > 0 || Lines.Line(x)->LineType == lt::BRANCH) batch.Remove(x);
+  std::vector<TMovedMarker> moved;
   for (int marker : from.Markers) {
     if (marker < a || marker > last) continue;
-    batch.Remove(Now(marker));
     auto next = std::upper_bound(from.Code.begin(), from.Code.end(), marker);
-    if (next == from.Code.end()) continue;
-    const int line = into.First(static_cast<int>(from.Code.end() - next));
-    const std::string text(Trim(At(marker).Operands));
-    std::vector<std::string>& texts = moved[line];
-    if (std::none_of(texts.begin(), texts.end(), [&](const std::string& t) { return EqualsNoCase(t, text); }))
-      texts.push_back(text);
+    // One after the copy's last instruction marks nothing that is kept.
+    const int line = next == from.Code.end() ? -1 : into.First(static_cast<int>(from.Code.end() - next));
+    if (line >= 0 && !Lines.MayChange(MarkerBlockStart(line))) continue;
+    batch.Remove(marker);
+    if (line >= 0) moved.push_back({line, std::string(Trim(Lines.Line(marker)->Operands))});
   }
-  TStaged staged;
-  for (const auto& [line, texts] : moved) {
-    const int start = MarkerBlockStart(line);
-    const std::vector<std::string>& present = MarksBefore(line);
-    const bool x = At(line).XLine;
-    for (const std::string& text : texts) {
-      if (std::any_of(present.begin(), present.end(), [&](const std::string& t) { return EqualsNoCase(t, text); }))
-        continue;
-      batch.InsertBefore(Now(start), x ? lt::XLINE : lt::LINE, x ? ".XLINE" : ".LINE", text);
-      staged.Anchors.push_back(start);
-      staged.Marks.emplace_back(line, text);
-    }
-  }
-  if (fresh) {
-    batch.InsertLabelBefore(Now(into.First(n)), label);
-    staged.Anchors.push_back(into.First(n));
-  }
-  return staged;
+  return moved;
 }
 
-std::vector<std::string>& TCommonExit::MarksBefore(int line) {
-  auto [found, added] = Marks.try_emplace(line);
-  if (added)
-    for (int k = MarkerBlockStart(line); k < line; ++k)
-      if (const TLine& marker = At(k); marker.LineType == lt::LINE || marker.LineType == lt::XLINE)
-        found->second.emplace_back(Trim(marker.Operands));
-  return found->second;
+// The moved markers go in before the marker block of their line, each text
+// once, all in one pass over the list: they emit nothing, and the merges
+// that moved them are made.
+void TCommonExit::PutMovedMarkers() {
+  std::vector<std::pair<int, std::int32_t>> at;
+  struct TMarker {
+    std::string Text;
+    bool XLine;
+    TFunction* Func;
+  };
+  std::vector<TMarker> markers;
+  std::map<int, std::vector<std::string>> present;  // by block start
+  std::stable_sort(Moved.begin(), Moved.end(),
+                   [](const TMovedMarker& x, const TMovedMarker& y) { return x.Line < y.Line; });
+  for (const TMovedMarker& marker : Moved) {
+    const int start = MarkerBlockStart(marker.Line);
+    auto [texts, first] = present.try_emplace(start);
+    if (first)
+      for (int k = start; k < marker.Line; ++k)
+        if (const TLine& line = *Lines.Line(k); line.LineType == lt::LINE || line.LineType == lt::XLINE)
+          texts->second.emplace_back(Trim(line.Operands));
+    std::vector<std::string>& known = texts->second;
+    if (std::any_of(known.begin(), known.end(), [&](const std::string& t) { return EqualsNoCase(t, marker.Text); }))
+      continue;
+    known.push_back(marker.Text);
+    const TLine& line = *Lines.Line(marker.Line);
+    at.emplace_back(start, Lines.Line(start)->LineIndex);
+    markers.push_back({marker.Text, line.XLine, line.Func});
+  }
+  Lines.InsertLines(at);
+  Lines.Pass.Rule = CommonTailRule.Name;
+  for (std::size_t k = 0; k < at.size(); ++k) {
+    const TMarker& marker = markers[k];
+    Lines.SetLine(at[k].first + static_cast<int>(k), marker.XLine ? lt::XLINE : lt::LINE, "",
+                  marker.XLine ? ".XLINE" : ".LINE", marker.Text, marker.Func);
+  }
+  Lines.Pass.Rule = {};
 }
 
 int TCommonExit::MarkerBlockStart(int line) const {
   int start = line;
-  for (int k = line - 1; k >= 0 && IsPassiveMarker(Lines.Line(Now(k))->LineType); --k) {
-    const TLineType type = Lines.Line(Now(k))->LineType;
+  for (int k = line - 1; k >= 0 && IsPassiveMarker(Lines.Line(k)->LineType); --k) {
+    const TLineType type = Lines.Line(k)->LineType;
     if (type == lt::LINE || type == lt::XLINE) start = k;
   }
   return start;

@@ -319,23 +319,39 @@ void TidyLines(TLineList& lines) {
     }
   }
   lines.DeleteRemovedLines();
+  // The notes go in with one pass over the list, however many there are.
+  struct TNote {
+    std::string Operands;
+    TFunction* Routine;
+  };
+  std::vector<std::pair<int, std::int32_t>> at;
+  std::vector<TNote> notes;
   routine = nullptr;
   for (int i = 0; i < lines.Count(); ++i) {
     TLine& line = *lines.Line(i);
+    if (line.LineType == lt::FUNC) routine = lines.Functions.FindByName(FunctionHeaderName(line.Operands));
+    if (line.LineType == lt::ENDFUNC) routine = nullptr;
+    if (!line.BranchMark) continue;
+    line.BranchMark = false;
+    if (int kind = BranchKind(line.LineType); kind != 0) {
+      at.emplace_back(i, 0);
+      notes.push_back({std::to_string(kind) + ", " + line.Op1, routine});
+    }
+  }
+  lines.InsertLines(at);
+  for (std::size_t k = 0; k < at.size(); ++k) {
+    const int note = at[k].first + static_cast<int>(k);
+    lines.SetLine(note, lt::BRANCH, "", ".BRANCH", notes[k].Operands, notes[k].Routine);
+  }
+  routine = nullptr;
+  for (int i = 0; i < lines.Count(); ++i) {
+    const TLine& line = *lines.Line(i);
     if (line.LineType == lt::FUNC) {
       routine = lines.Functions.FindByName(FunctionHeaderName(line.Operands));
       if (routine != nullptr) routine->StartLine = i;
     } else if (line.LineType == lt::ENDFUNC) {
       if (routine != nullptr) routine->EndLine = i;
       routine = nullptr;
-    }
-    if (!line.BranchMark) continue;
-    line.BranchMark = false;
-    if (int kind = BranchKind(line.LineType); kind != 0) {
-      std::string operands = std::to_string(kind) + ", " + line.Op1;
-      lines.InsertLine(i);
-      lines.SetLine(i, lt::BRANCH, "", ".BRANCH", operands, routine);
-      ++i;
     }
   }
 }

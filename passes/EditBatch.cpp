@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "analysis/Analysis.h"
-#include "analysis/LineKinds.h"
 #include "passes/Rule.h"
 #include "source/LineList.h"
 
@@ -31,6 +30,10 @@ void TEditBatch::InsertLabelBefore(int line, std::string_view name) {
   Edits.push_back({TKind::InsertLabel, line, lt::Label, {}, std::string(name), {}, 0});
 }
 
+void TEditBatch::Relabel(int line, std::string_view name) {
+  Edits.push_back({TKind::Relabel, line, lt::Label, {}, std::string(name), {}, 0});
+}
+
 void TEditBatch::Replace(int line, TLineType type, std::string_view mnemonic, std::string_view op1,
                          std::string_view op2) {
   const int size = TAnalysis::InstructionSize(type);
@@ -41,8 +44,8 @@ void TEditBatch::Replace(int line, TLineType type, std::string_view mnemonic, st
 
 void TEditBatch::InsertBefore(int line, TLineType type, std::string_view mnemonic, std::string_view op1,
                               std::string_view op2) {
-  const int size = IsPassiveMarker(type) ? 0 : TAnalysis::InstructionSize(type);
-  if (size == 0 && !IsPassiveMarker(type)) Refused = true;
+  const int size = TAnalysis::InstructionSize(type);
+  if (size == 0) Refused = true;
   Edits.push_back({TKind::Insert, line, type, std::string(mnemonic), std::string(op1), std::string(op2), size});
 }
 
@@ -77,8 +80,7 @@ bool TEditBatch::MayChangeAll() const {
 
 bool TEditBatch::AllEncodable() const {
   return std::all_of(Edits.begin(), Edits.end(), [this](const TEdit& edit) {
-    return edit.Kind == TKind::Remove || edit.Kind == TKind::InsertLabel || IsPassiveMarker(edit.Type) ||
-           Facts.EncodingFault(edit.Type, edit.Op1, edit.Op2).empty();
+    return edit.Kind == TKind::Remove || edit.Labels() || Facts.EncodingFault(edit.Type, edit.Op1, edit.Op2).empty();
   });
 }
 
@@ -139,6 +141,11 @@ void TEditBatch::Make() {
       case TKind::Replace:
         Lines.SetLineOps(edit->Line, edit->Type, line.LabelName, edit->Mnemonic, edit->Op1, edit->Op2, line.Func);
         break;
+      case TKind::Relabel: {
+        const std::string mnemonic = line.Mnemonic, operands = line.Operands;
+        Lines.SetLine(edit->Line, line.LineType, edit->Op1, mnemonic, operands, line.Func);
+        break;
+      }
       case TKind::Insert:
       case TKind::InsertLabel:
         inserts.push_back(edit);

@@ -30,11 +30,13 @@ class TEditBatch {
   void Remove(int line);
   // The line keeps its label and routine.
   void Replace(int line, TLineType type, std::string_view mnemonic, std::string_view op1, std::string_view op2 = "");
-  // Lines put before the same line stand in the order they were staged. Besides
-  // instructions, markers that emit nothing (".LINE 12") may be put in.
+  // Lines put before the same line stand in the order they were staged.
   void InsertBefore(int line, TLineType type, std::string_view mnemonic, std::string_view op1,
                     std::string_view op2 = "");
   void InsertLabelBefore(int line, std::string_view name);
+  // The instruction on `line` gets a label on its own line ("name  LDI R16,1"):
+  // a label without a line of its own to put in.
+  void Relabel(int line, std::string_view name);
   // The transfer on `line` goes elsewhere now: a ".BRANCH" note right before
   // it goes, and the tidy step writes a new one for the transfer as it stands;
   // a transfer new on the line gets a note whether one stood there or not.
@@ -44,7 +46,7 @@ class TEditBatch {
   bool Apply();
 
  private:
-  enum class TKind { Remove, Replace, Insert, InsertLabel };
+  enum class TKind { Remove, Replace, Insert, InsertLabel, Relabel };
   struct TEdit {
     TKind Kind;
     int Line;
@@ -54,6 +56,7 @@ class TEditBatch {
     int Delta = 0;         // bytes the edit adds (negative: removes)
 
     bool Inserts() const { return Kind == TKind::Insert || Kind == TKind::InsertLabel; }
+    bool Labels() const { return Kind == TKind::InsertLabel || Kind == TKind::Relabel; }
   };
 
   bool MayChangeAll() const;

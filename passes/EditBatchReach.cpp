@@ -52,7 +52,7 @@ bool TEditBatch::ReplacedTransfersReach() const {
     if (edit.Kind != TKind::Replace || !HasReachLimit(edit.Type)) continue;
     std::string_view target = Trim(BitFirst(edit.Type) ? edit.Op2 : edit.Op1);
     const auto staged = std::find_if(Edits.begin(), Edits.end(), [&](const TEdit& label) {
-      return label.Kind == TKind::InsertLabel && EqualsNoCase(label.Op1, target);
+      return label.Labels() && EqualsNoCase(label.Op1, target);
     });
     const int x = staged != Edits.end() ? staged->Line : IsPlainLabel(target) ? FindLabelLine(Lines, target) : -1;
     if (x < 0) return false;
@@ -99,9 +99,13 @@ std::optional<std::vector<int>> TEditBatch::BranchesOutOfReach() const {
   };
   // The label's address once the batch is made; none when unknown or beyond the window.
   auto labelAddress = [&](std::string_view name) -> std::optional<int> {
-    for (std::size_t i = 0; i < Edits.size(); ++i)
-      if (Edits[i].Kind == TKind::InsertLabel && EqualsNoCase(Edits[i].Op1, name)) return insertEnd(i);
-    const int x = IsPlainLabel(name) ? FindLabelLine(Lines, name) : -1;
+    int x = IsPlainLabel(name) ? -2 : -1;
+    for (std::size_t i = 0; i < Edits.size(); ++i) {
+      if (!Edits[i].Labels() || !EqualsNoCase(Edits[i].Op1, name)) continue;
+      if (Edits[i].Kind == TKind::InsertLabel) return insertEnd(i);
+      x = Edits[i].Line;
+    }
+    if (x == -2) x = FindLabelLine(Lines, name);
     if (x < lo || x > hi) return std::nullopt;
     return newAddress(x);
   };
@@ -174,7 +178,7 @@ std::string TEditBatch::FreshLabel(int line) const {
   for (int n = 0;; ++n) {
     std::string name = stem + std::to_string(n);
     const bool staged = std::any_of(Edits.begin(), Edits.end(), [&](const TEdit& edit) {
-      return edit.Kind == TKind::InsertLabel && EqualsNoCase(edit.Op1, name);
+      return edit.Labels() && EqualsNoCase(edit.Op1, name);
     });
     if (!staged && Lines.Labels.Find(name) == nullptr) return name;
   }

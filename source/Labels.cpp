@@ -133,7 +133,14 @@ int FindLabelLine(const TLineList& lines, std::string_view name) {
     int lastProbe = -1;
     int pos = LocateStoredIndex(lines, stored, lastProbe);
     if (pos < 0 && nearby) pos = lastProbe;
-    if (pos >= 0 && !nearby && DefinesLabel(lines, pos, name)) return pos;
+    if (pos >= 0 && !nearby) {
+      // Lines put in by a pass carry the index of the line they were put before.
+      auto same = [&](int i) { return lines.Line(i) != nullptr && lines.Line(i)->LineIndex == stored; };
+      for (int i = pos; i >= 0 && (i == pos || same(i)); --i)
+        if (DefinesLabel(lines, i, name)) return i;
+      for (int i = pos + 1; i < lines.Count() && same(i); ++i)
+        if (DefinesLabel(lines, i, name)) return i;
+    }
     if (pos >= 0 && nearby) {
       for (int i = std::min(pos, lines.Count() - 1); i >= 1; --i)
         if (DefinesLabel(lines, i, name)) return i;

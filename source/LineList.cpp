@@ -271,6 +271,20 @@ void TLineList::InsertLine(int index, std::int32_t analysisIndex) {
   ++Generation;
 }
 
+void TLineList::InsertLines(const std::vector<std::pair<int, std::int32_t>>& at) {
+  if (at.empty()) return;
+  std::vector<TEntry> merged;
+  merged.reserve(Entries.size() + at.size());
+  std::size_t next = 0;
+  for (int i = 0; i <= Count(); ++i) {
+    for (; next < at.size() && at[next].first == i; ++next)
+      merged.push_back(TEntry{"", nullptr, CrLfDominant, at[next].second});
+    if (i < Count()) merged.push_back(std::move(Entries[static_cast<std::size_t>(i)]));
+  }
+  Entries = std::move(merged);
+  ++Generation;
+}
+
 void TLineList::DeleteRemovedLines() {
   // Nothing erased, nothing for the analysis to answer afresh.
   if (std::erase_if(Entries, [](const TEntry& entry) { return entry.Object && entry.Object->Removed; }) > 0)

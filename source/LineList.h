@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "source/Functions.h"
@@ -62,6 +63,11 @@ class TLineList {
   // counts as the line of analysis index `analysisIndex` for the line filter
   // and the change log: the line it was put in for.
   void InsertLine(int index, std::int32_t analysisIndex = 0);
+  // InsertLine for many lines in one pass over the list: `at` holds, in
+  // ascending order, the index each empty line goes before (in the list as it
+  // is now) and its analysis index. Lines that go before the same line stand
+  // in the order given.
+  void InsertLines(const std::vector<std::pair<int, std::int32_t>>& at);
   // Deletes every removed line at once (the driver's tidy step).
   void DeleteRemovedLines();
 
