@@ -59,7 +59,7 @@ class TCommonExit {
       if (Stopped) break;
       MergeExit(paths);
     }
-    PutMovedMarkers();
+    PutLinesIn();
     return Changed;
   }
 
@@ -80,7 +80,7 @@ class TCommonExit {
   bool Merge(TPath& from, TPath& into, int n);
   std::vector<TMovedMarker> Stage(TEditBatch& batch, const TPath& from, const TPath& into, int n, TLineType jump,
                                   const std::string& label, bool fresh) const;
-  void PutMovedMarkers();
+  void PutLinesIn();
   int MarkerBlockStart(int line) const;
   std::string FreshLabel() const;
 
@@ -91,6 +91,8 @@ class TCommonExit {
   std::unordered_map<int, std::string> PrecedingLabel;
   std::vector<int> Address;  // bytes before each line when the step began
   std::vector<TMovedMarker> Moved;
+  // The labels the merges made, by the instruction that carries them until the end.
+  std::map<int, std::string> NewLabels;
   // The merges keep every line where it is; a line put in all the same (a
   // branch repaired for reach) leaves the paths' line numbers wrong.
   bool Stopped = false;
@@ -224,18 +226,23 @@ bool TCommonExit::Better(const TPath& a, const TPath& b) const {
 
 // The firing: the first line of `from`'s tail becomes a jump to the first
 // line of `into`'s, which gets a label unless one stands before it, and the
-// rest of `from`'s copy goes.
+// rest of `from`'s copy goes. Where `into`'s tail is the code that comes
+// next anyway, the whole copy goes and `from` runs on into it.
 bool TCommonExit::Merge(TPath& from, TPath& into, int n) {
   int bytes = from.Falls ? 0 : Lines.Line(from.End)->Size;
   for (int k = n; k >= 1; --k) bytes += Lines.Line(from.First(k))->Size;
   const int a = from.First(n), b = into.First(n);
+  const int last = from.Falls ? from.End - 1 : from.End;
+  bool runsOn = last < b;
+  for (int x = last + 1; x < b && runsOn; ++x) runsOn = Lines.Line(x)->Size == 0;
   auto preceding = PrecedingLabel.find(b);
-  const bool fresh = preceding == PrecedingLabel.end();
-  const std::string label = fresh ? FreshLabel() : preceding->second;
+  const bool fresh = !runsOn && preceding == PrecedingLabel.end();
+  const std::string label = fresh ? FreshLabel() : runsOn ? "" : preceding->second;
   std::vector<TLineType> jumps;
-  if (std::abs(Address[static_cast<std::size_t>(a)] - Address[static_cast<std::size_t>(b)]) < kRjmpBytes)
+  if (runsOn) jumps.push_back(lt::Unknown);
+  if (!runsOn && std::abs(Address[static_cast<std::size_t>(a)] - Address[static_cast<std::size_t>(b)]) < kRjmpBytes)
     jumps.push_back(lt::RJMP);
-  if (Facts.Device().JmpCall) jumps.push_back(lt::JMP);
+  if (!runsOn && Facts.Device().JmpCall) jumps.push_back(lt::JMP);
   for (TLineType jump : jumps) {
     // Nothing to gain where the jump is as long as the copy it replaces.
     if (bytes <= TAnalysis::InstructionSize(jump)) continue;
@@ -248,19 +255,24 @@ bool TCommonExit::Merge(TPath& from, TPath& into, int n) {
     if (!fired) continue;
     Stopped = Lines.Count() != count;
     Moved.insert(Moved.end(), moved.begin(), moved.end());
-    if (fresh) PrecedingLabel[b] = label;
+    if (fresh) PrecedingLabel[b] = NewLabels[b] = label;
     into.LabelDepth = std::min(into.LabelDepth, n);
     return true;
   }
   return false;
 }
 
+// `jump` is lt::Unknown where `from` runs on into the kept tail.
 std::vector<TCommonExit::TMovedMarker> TCommonExit::Stage(TEditBatch& batch, const TPath& from, const TPath& into,
                                                          int n, TLineType jump, const std::string& label,
                                                          bool fresh) const {
   const int a = from.First(n);
-  batch.Replace(a, jump, jump == lt::RJMP ? "RJMP" : "JMP", label);
-  batch.ChangeBranchNote(a, true);
+  if (jump == lt::Unknown) {
+    batch.Remove(a);
+  } else {
+    batch.Replace(a, jump, jump == lt::RJMP ? "RJMP" : "JMP", label);
+    batch.ChangeBranchNote(a, true);
+  }
   if (fresh) batch.Relabel(into.First(n), label);
   const int last = from.Falls ? from.End - 1 : from.End;
   for (int x = a + 1; x <= last; ++x)
@@ -278,20 +290,20 @@ std::vector<TCommonExit::TMovedMarker> TCommonExit::Stage(TEditBatch& batch, con
   return moved;
 }
 
-// The moved markers go in before the marker block of their line, each text
-// once, all in one pass over the list: they emit nothing, and the merges
-// that moved them are made.
-void TCommonExit::PutMovedMarkers() {
-  std::vector<std::pair<int, std::int32_t>> at;
-  struct TMarker {
+// The lines the merges left to put in, all in one pass over the list: the
+// moved markers before the marker block of their line, each text once, and
+// each new label on a line of its own before the instruction that carried it
+// while the merges were made. None of them emits anything.
+void TCommonExit::PutLinesIn() {
+  struct TNew {
+    int Before;
+    int Order;  // at one line: the markers first, then the label
+    TLineType Type;
     std::string Text;
-    bool XLine;
     TFunction* Func;
   };
-  std::vector<TMarker> markers;
+  std::vector<TNew> lines;
   std::map<int, std::vector<std::string>> present;  // by block start
-  std::stable_sort(Moved.begin(), Moved.end(),
-                   [](const TMovedMarker& x, const TMovedMarker& y) { return x.Line < y.Line; });
   for (const TMovedMarker& marker : Moved) {
     const int start = MarkerBlockStart(marker.Line);
     auto [texts, first] = present.try_emplace(start);
@@ -304,15 +316,29 @@ void TCommonExit::PutMovedMarkers() {
       continue;
     known.push_back(marker.Text);
     const TLine& line = *Lines.Line(marker.Line);
-    at.emplace_back(start, Lines.Line(start)->LineIndex);
-    markers.push_back({marker.Text, line.XLine, line.Func});
+    lines.push_back({start, 0, line.XLine ? lt::XLINE : lt::LINE, marker.Text, line.Func});
   }
-  Lines.InsertLines(at);
+  for (const auto& [at, label] : NewLabels) lines.push_back({at, 1, lt::Label, label, nullptr});
+  std::stable_sort(lines.begin(), lines.end(), [](const TNew& x, const TNew& y) {
+    return x.Before != y.Before ? x.Before < y.Before : x.Order < y.Order;
+  });
   Lines.Pass.Rule = CommonTailRule.Name;
-  for (std::size_t k = 0; k < at.size(); ++k) {
-    const TMarker& marker = markers[k];
-    Lines.SetLine(at[k].first + static_cast<int>(k), marker.XLine ? lt::XLINE : lt::LINE, "",
-                  marker.XLine ? ".XLINE" : ".LINE", marker.Text, marker.Func);
+  // The label leaves its instruction first, so that the label table finds it on its own line after.
+  for (const auto& [at, label] : NewLabels) {
+    const TLine& line = *Lines.Line(at);
+    const std::string mnemonic = line.Mnemonic, operands = line.Operands;
+    Lines.SetLine(at, line.LineType, "", mnemonic, operands, line.Func);
+  }
+  std::vector<std::pair<int, std::int32_t>> at;
+  for (const TNew& line : lines) at.emplace_back(line.Before, Lines.Line(line.Before)->LineIndex);
+  Lines.InsertLines(at);
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    const TNew& line = lines[k];
+    const int index = line.Before + static_cast<int>(k);
+    if (line.Type == lt::Label)
+      Lines.SetLabelLine(index, line.Text);
+    else
+      Lines.SetLine(index, line.Type, "", line.Type == lt::XLINE ? ".XLINE" : ".LINE", line.Text, line.Func);
   }
   Lines.Pass.Rule = {};
 }

@@ -35,10 +35,12 @@ TEST(CommonExit, PathsToOneLabelShareTheirTail) {
   const std::string tail = " LDI R16,1\n STS w+1,R16\n INC R19\n";
   ExpectCases({
       {"a jumping and a falling path", ThreePaths(" NOP\n", " INC R17\n" + tail, " DEC R17\n" + tail),
-       {" STS w+1,R16\n INC R19\n RJMP l9"}, {" INC R17\n.BRANCH 20,_CSE0000\n RJMP _CSE0000", "_CSE0000 LDI R16,1"}},
+       {" STS w+1,R16\n INC R19\n RJMP l9"}, {" INC R17\n.BRANCH 20,_CSE0000\n RJMP _CSE0000", "_CSE0000:\n LDI R16,1"}},
       // p3 keeps its copy; p1 shares all of it (at p3's own label), p2 the last two lines.
       {"tails of two lengths", ThreePaths(tail, " LDI R16,2\n STS w+1,R16\n INC R19\n", tail),
-       {}, {"p1:\n.BRANCH 20,p3\n RJMP p3", " LDI R16,2\n.BRANCH 20,_CSE0000\n RJMP _CSE0000", "_CSE0000 STS w+1,R16"}},
+       {}, {"p1:\n.BRANCH 20,p3\n RJMP p3", " LDI R16,2\n.BRANCH 20,_CSE0000\n RJMP _CSE0000", "_CSE0000:\n STS w+1,R16"}},
+      {"a copy right before the kept one runs on into it", ThreePaths(" NOP\n", tail, tail),
+       {" STS w+1,R16\n INC R19\n RJMP l9"}, {"p2:\np3:\n LDI R16,1"}},
       {"source line markers join the kept copy",
        ThreePaths(" NOP\n", " INC R17\n.LINE 10\n LDI R16,1\n.LINE 11\n STS w+1,R16\n",
                   " DEC R17\n.LINE 20\n LDI R16,1\n.LINE 21\n STS w+1,R16\n"),
