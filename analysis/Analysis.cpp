@@ -60,7 +60,7 @@ TAnalysis::TFreeze::TFreeze(const TAnalysis& facts) : Program(facts.Program) {
   CurrentPointerTargets(Program);
   // Position dependence is left to the first question: edits under a freeze
   // remove code and never add an address computation or a jump by offset.
-  caches.FrozenGeneration = Program.Generation;
+  caches.FrozenGeneration = AnalysisGeneration(Program);
 }
 
 TAnalysis::TFreeze::~TFreeze() {
@@ -77,6 +77,13 @@ void TAnalysis::MarkLivenessChanged(int first, int last) const {
     caches.StalePoints.resize(static_cast<std::size_t>(Program.Count()) + 1);
   for (int k = std::max(first + 1, 0); k <= last && k < Program.Count(); ++k)
     caches.StalePoints[static_cast<std::size_t>(k)] = true;
+}
+
+void TAnalysis::AnswersStillHold() const {
+  TAnalysisCaches& caches = CachesOf(Program);
+  if (caches.FreezeDepth == 0) return;
+  caches.KeptFrom = caches.FrozenGeneration;
+  caches.KeptTo = Program.Generation;
 }
 
 bool TAnalysis::IsUsedLater(const TUseQuery& query) const {

@@ -78,6 +78,11 @@ class TAnalysis {
   // stay sound, as the lines are entered only at `first` and leave every value
   // as live as before at both ends.
   void MarkLivenessChanged(int first, int last) const;
+  // For a pass whose only edits under a freeze removed label lines that
+  // nothing names: no path ever took such a join, so every answer made when
+  // the freeze began holds for the program as it is now, and is kept after
+  // the freeze ends rather than made again.
+  void AnswersStillHold() const;
 
   // --- registers and flags
   bool IsUsedLater(const TUseQuery& query) const;

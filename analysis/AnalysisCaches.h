@@ -36,6 +36,9 @@ struct TAnalysisCaches {
   // While frozen: the points (before line k) where a rewrite may have made a
   // value live that the frozen answers think dead.
   std::vector<bool> StalePoints;
+  // The answers made at generation KeptFrom still hold at generation KeptTo
+  // (0: none): the edits between changed nothing they depend on.
+  std::uint64_t KeptFrom = 0, KeptTo = 0;
 };
 
 // Read-only questions may fill the caches, so a const program has them too.
@@ -44,10 +47,13 @@ inline TAnalysisCaches& CachesOf(const TLineList& lines) {
   return *lines.AnalysisCaches;
 }
 
-// The generation the caches answer for: the program's current one, unless frozen.
+// The generation the caches answer for: the program's current one, unless
+// frozen, or unless the answers made for an earlier one still hold.
 inline std::uint64_t AnalysisGeneration(const TLineList& lines) {
-  const std::uint64_t frozen = lines.AnalysisCaches ? lines.AnalysisCaches->FrozenGeneration : 0;
-  return frozen != 0 ? frozen : lines.Generation;
+  const TAnalysisCaches* caches = lines.AnalysisCaches.get();
+  if (caches == nullptr) return lines.Generation;
+  if (caches->FrozenGeneration != 0) return caches->FrozenGeneration;
+  return caches->KeptTo != 0 && caches->KeptTo == lines.Generation ? caches->KeptFrom : lines.Generation;
 }
 
 }  // namespace korvid

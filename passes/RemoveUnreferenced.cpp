@@ -97,12 +97,17 @@ class TUnreferencedWalk {
     return Changed;
   }
 
+  // Whether it removed more than label lines.
+  bool RemovedRoutine() const { return RoutineRemoved; }
+
  private:
   template <class TMatch>
   void Try(const TRule& rule, TMatch match) {
     if (!Enabled[static_cast<std::size_t>(&rule - kRules)]) return;
     TEditBatch batch(Facts, rule);
-    if (match(batch) && batch.Apply()) Changed = true;
+    if (!match(batch) || !batch.Apply()) return;
+    Changed = true;
+    RoutineRemoved = RoutineRemoved || &rule == &UncalledRoutineRule;
   }
 
   // A routine's entry is the label after its header whose last part names the
@@ -209,6 +214,7 @@ class TUnreferencedWalk {
   // By rule, in kRules order: switched on for this run.
   std::array<bool, std::size(kRules)> Enabled{};
   bool Changed = false;
+  bool RoutineRemoved = false;
 };
 
 }  // namespace
@@ -219,7 +225,11 @@ bool RemoveUnreferenced(TLineList& /*lines*/, const TAnalysis& facts) {
   // Removing labels and unreachable routines makes nothing live that was dead:
   // the answers for the program as it was err towards "needed".
   auto frozen = facts.Freeze();
-  return TUnreferencedWalk(facts).Run();
+  TUnreferencedWalk walk(facts);
+  const bool changed = walk.Run();
+  // A label nothing names was no join that any path took.
+  if (changed && !walk.RemovedRoutine()) facts.AnswersStillHold();
+  return changed;
 }
 
 }  // namespace korvid
