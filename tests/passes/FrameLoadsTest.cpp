@@ -36,8 +36,10 @@ TEST(FrameLoads, StoresForwardToTheLoadsAfterThem) {
        Framed(" STD Y+1,R24\n TST R20\n BREQ out\n STD Y+2,R20\n STS v,R20\n LDD R16,Y+1\nout:\n"),
        {" LDD R16,Y+1"}, {" MOV R16,R24"}},
       {"stored register changed", Framed(" STD Y+1,R24\n INC R24\n LDD R16,Y+1\n"), {}, {" LDD R16,Y+1"}},
-      {"label between", Framed(" STD Y+1,R24\nagain:\n LDD R16,Y+1\n DEC R20\n BRNE again\n"), {},
-       {" LDD R16,Y+1"}},
+      // The loop stores the byte again before it comes back to the load.
+      {"load at a loop head", Framed(" LDI R20,3\n STD Y+1,R24\nagain:\n LDD R16,Y+1\n INC R16\n STD Y+1,R16\n"
+                                     " DEC R20\n BRNE again\n"),
+       {}, {" LDD R16,Y+1"}},
       {"call that writes the byte", Framed(" STD Y+1,R24\n RCALL g\n LDD R16,Y+1\n") + kSlotWriter, {},
        {" LDD R16,Y+1"}},
       {"skipped store", Framed(" STD Y+1,R20\n SBRC R24,0\n STD Y+1,R24\n LDD R16,Y+1\n"), {}, {" LDD R16,Y+1"}},
