@@ -1,21 +1,23 @@
 #include "analysis/PositionDependentCode.h"
 
-#include <string>
-#include <unordered_set>
-
-#include "source/Labels.h"
 #include "analysis/AnalysisCaches.h"
+#include "analysis/LabelIndex.h"
+#include "source/Labels.h"
 #include "source/LineList.h"
-#include "source/Text.h"
 
 namespace korvid {
 
 namespace {
 
 bool FindPositionDependentCode(const TLineList& lines) {
-  std::unordered_set<std::string> codeLabels;
-  for (int i = 0; i < lines.Count(); ++i)
-    if (const TLine* line = lines.Line(i); line != nullptr && line->IsJoin()) codeLabels.insert(UpperCase(line->LabelName));
+  const TLabelIndex& labels = *CurrentLabelIndex(lines);
+  // A name defined twice may name code through its second definition.
+  auto namesCode = [&](std::string_view symbol) {
+    const int at = labels.LineOf(symbol);
+    if (at < 0) return false;
+    const TLine* line = lines.Line(at);
+    return labels.UniqueLineOf(symbol) < 0 || line == nullptr || line->IsJoin();
+  };
   for (int i = 0; i < lines.Count(); ++i) {
     const TLine* line = lines.Line(i);
     if (line == nullptr) continue;
@@ -26,7 +28,7 @@ bool FindPositionDependentCode(const TLineList& lines) {
     const std::string& text = line->Operands;
     if (line->LineType == lt::Comment || text.find_first_of("+-") == std::string::npos) continue;
     for (std::string_view symbol : SymbolsOf(text))
-      if (codeLabels.contains(UpperCase(symbol))) return true;
+      if (namesCode(symbol)) return true;
   }
   return false;
 }

@@ -9,6 +9,7 @@
 #include "analysis/MemoryModel.h"
 #include "source/Variables.h"
 #include "source/Labels.h"
+#include "analysis/LabelIndex.h"
 #include "analysis/AnalysisCaches.h"
 #include "analysis/LineKinds.h"
 #include "source/LineList.h"
@@ -35,10 +36,10 @@ bool IsRegisterName(std::string_view symbol) {
 
 // Every name-like word of the operands of lines that are not direct transfers:
 // a routine label found here may be entered in ways no call line shows.
-void CollectAddressTokens(const TLine& line, std::unordered_set<std::string>& tokens) {
+void CollectAddressTokens(const TLine& line, std::unordered_set<std::string, TNoCaseHash, TNoCaseEqual>& tokens) {
   for (std::string_view symbol : SymbolsOf(line.Operands))
     if (!std::isdigit(static_cast<unsigned char>(symbol.front())) && !IsRegisterName(symbol))
-      tokens.insert(UpperCase(symbol));
+      tokens.emplace(symbol);
 }
 
 // Calls and returns move the stack pointer and put it back: no lasting store.
@@ -112,7 +113,7 @@ TRegisterSet ReturnRegisters(const TFunction& function) {
 }
 
 TRoutineSummaries::TRoutineSummaries(const TLineList& lines)
-    : Generation(AnalysisGeneration(lines)), LineCount(lines.Count()), Lines(lines) {
+    : Generation(AnalysisGeneration(lines)), LineCount(lines.Count()), Lines(lines), Labels(CurrentLabelIndex(lines)) {
   FindOwners();
   CollectDirectEffects();
   CloseEffects();
@@ -154,8 +155,7 @@ void TRoutineSummaries::FindOwners() {
 }
 
 int TRoutineSummaries::LabelLine(std::string_view label) const {
-  auto it = LabelLines.find(UpperCase(label));
-  return it == LabelLines.end() ? -1 : it->second;
+  return Labels->LineOf(label);
 }
 
 int TRoutineSummaries::TransferTargetLine(int index) const {
@@ -171,7 +171,7 @@ int TRoutineSummaries::TargetNode(int index) const {
 }
 
 bool TRoutineSummaries::IsAddressTaken(std::string_view label) const {
-  return AddressTokens.contains(UpperCase(label));
+  return AddressTokens.contains(label);
 }
 
 int TRoutineSummaries::CallTargetLine(int index) const {
@@ -189,16 +189,14 @@ void TRoutineSummaries::CollectDirectEffects() {
   UnknownCallers.assign(nodes, false);
   Out.assign(nodes, {});
 
-  for (int i = 0; i < Lines.Count(); ++i)
-    if (const std::string& label = Lines.Line(i)->LabelName; !label.empty()) LabelLines.emplace(UpperCase(label), i);
-
-  std::unordered_map<std::string, int> transferRefs;
+  // Per label line, the direct transfers naming it.
+  std::vector<int> transferRefs(static_cast<std::size_t>(Lines.Count()), 0);
   std::vector<int> lastCode(nodes, -1), beforeLastCode(nodes, -1);
   for (int i = 0; i < Lines.Count(); ++i) {
     const TLine& line = *Lines.Line(i);
     const int node = NodeOf(Owner[static_cast<std::size_t>(i)]);
     if (IsDirectTransferType(line.LineType)) {
-      transferRefs[UpperCase(Trim(line.TargetOperand()))] += 1;
+      if (int at = LabelLine(Trim(line.TargetOperand())); at >= 0) transferRefs[static_cast<std::size_t>(at)] += 1;
     } else if (!NamesNoAddress(line.LineType)) {
       CollectAddressTokens(line, AddressTokens);
     }
@@ -274,15 +272,14 @@ void TRoutineSummaries::CollectDirectEffects() {
   for (const auto& edges : Out)
     for (const TEdge& edge : edges) hasCaller[static_cast<std::size_t>(edge.To)] = true;
   for (const TEdge& edge : OutsideCalls) hasCaller[static_cast<std::size_t>(edge.To)] = true;
-  for (const auto& [label, index] : LabelLines) {
+  Labels->ForEach([&](std::string_view label, int index) {
     int node = NodeOf(Owner[static_cast<std::size_t>(index)]);
-    if (node < 0) continue;
+    if (node < 0) return;
     const TASMLabel* entry = Lines.Labels.Find(label);
-    auto refs = transferRefs.find(label);
-    int counted = refs == transferRefs.end() ? 0 : refs->second;
+    int counted = transferRefs[static_cast<std::size_t>(index)];
     if (AddressTokens.contains(label) || (entry != nullptr && entry->RefCount > counted))
       UnknownCallers[static_cast<std::size_t>(node)] = true;
-  }
+  });
   for (std::size_t node = 0; node < nodes; ++node)
     if (!hasCaller[node]) UnknownCallers[node] = true;
 }

@@ -5,6 +5,7 @@
 // addresses taken, falling off a routine's end).
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -12,11 +13,13 @@
 #include <unordered_set>
 #include <vector>
 
+#include "source/Labels.h"
 #include "source/UsageSets.h"
 
 namespace korvid {
 
 class TFunction;
+class TLabelIndex;
 class TLineList;
 struct TVar;
 
@@ -110,10 +113,8 @@ class TRoutineSummaries {
   std::vector<std::vector<TEdge>> Out;
   // Calls from code outside every routine.
   std::vector<TEdge> OutsideCalls;
-  // Upper case, as the names in AddressTokens.
-  std::unordered_set<std::string> AddressTokens;
-  // Keyed by the label in upper case.
-  std::unordered_map<std::string, int> LabelLines;
+  std::unordered_set<std::string, TNoCaseHash, TNoCaseEqual> AddressTokens;
+  std::shared_ptr<const TLabelIndex> Labels;
 };
 
 // Registers a RET hands back by the return size code; all when unknown.

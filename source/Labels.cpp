@@ -14,6 +14,14 @@ bool TNoCaseLess::operator()(std::string_view a, std::string_view b) const {
                                       [](char x, char y) { return UpperAscii(x) < UpperAscii(y); });
 }
 
+std::size_t TNoCaseHash::operator()(std::string_view text) const {
+  std::size_t hash = 14695981039346656037ull;
+  for (char c : text) hash = (hash ^ UpperAscii(c)) * 1099511628211ull;
+  return hash;
+}
+
+bool TNoCaseEqual::operator()(std::string_view a, std::string_view b) const { return EqualsNoCase(a, b); }
+
 std::string LabelSymbolOf(std::string_view operand) {
   if (Evaluate(operand).Known) return "";
   std::string symbol(Trim(SplitExpression(operand).Left));

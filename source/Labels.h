@@ -23,6 +23,15 @@ struct TNoCaseLess {
   bool operator()(std::string_view a, std::string_view b) const;
   using is_transparent = void;
 };
+// For hashed containers of names compared without regard to case.
+struct TNoCaseHash {
+  std::size_t operator()(std::string_view text) const;
+  using is_transparent = void;
+};
+struct TNoCaseEqual {
+  bool operator()(std::string_view a, std::string_view b) const;
+  using is_transparent = void;
+};
 
 class TASMLabelList {
  public:
