@@ -80,10 +80,6 @@ bool IsSkipType(TLineType type) {
   return type == lt::SBRC || type == lt::SBRS || type == lt::SBIC || type == lt::SBIS || type == lt::CPSE;
 }
 
-bool IsLogic(TLineType type) {
-  return type == lt::AND || type == lt::ANDI || type == lt::OR || type == lt::ORI || type == lt::EOR;
-}
-
 // The flags a line writes, as the analysis counts them.
 std::uint8_t FlagsOf(const TLine& line) { return TAnalysis::FlagsChangedBy(line, lt::Unknown); }
 
@@ -170,73 +166,6 @@ void TBranchWalk::ReportUnexpected(int line, const char* code) const {
                           at != nullptr ? at->SrcFile : "", at != nullptr ? DecimalOr(at->SrcLineNo, 1) : 1, 1);
 }
 
-// --- ORI and COM (NO_BITTEST_OPT)
-
-void TBranchWalk::OriRules(int i) {
-  const TLine& ori = *Lines.Line(i);
-  const int r = Reg(i);
-  if (r < 0 || !ori.ValueKnown) return;
-  if ((ori.Value & 0xFF) == 0xFF) {
-    // SER writes no flag: those ORI wrote must be dead.
-    Fire(branchrules::OriToSer, [&](TEditBatch& batch) {
-      if (Facts.FlagsReadAfter(TAnalysis::FlagsChangedBy(ori, lt::SER), i + 1)) return false;
-      batch.Replace(i, lt::SER, "SER", ori.Op1);
-      return true;
-    });
-    return;
-  }
-  if ((ori.Value & 0xFF) != 0) return;
-  // The logic instruction set S, V, N and Z from Rd as ORI Rd,0 sets them.
-  Fire(branchrules::OriAfterLogic, [&](TEditBatch& batch) {
-    if (ori.IsJoin() || Facts.MayBeSkipped(i)) return false;
-    const int logic = Facts.AdjacentInstruction(i, -1);
-    if (logic < 0 || Facts.MayBeSkipped(logic) || !IsLogic(Lines.Line(logic)->LineType) || Reg(logic) != r)
-      return false;
-    batch.Remove(i);
-    Facts.MarkLivenessChanged(logic, i);
-    return true;
-  });
-}
-
-// COM R / [LDI Rx / CLT] / TST R / [LDI Rx / CLT] / BRNE L  ->  TST R / BREQ L, and
-// BREQ the other way, where R holds 0 or 0FFh: TST of the complement sets Z
-// exactly when TST of R clears it. R and the flags the two set must be dead
-// after the branch on both paths.
-void TBranchWalk::ComBeforeTest(int c) {
-  const int r = Reg(c);
-  if (r < 0 || (Shared & RegisterBit(r)) || Facts.MayBeSkipped(c)) return;
-  const int before = Facts.AdjacentInstruction(c, -1);
-  const bool constant = !IsJoin(c) && before >= 0 && !Facts.MayBeSkipped(before) && ConstantLoaded(before, r);
-  if (!constant && !BooleanComs.contains(Lines.Line(c))) return;
-  int test = -1;
-  int branch = -1;
-  for (int k = Facts.AdjacentInstruction(c, 1), steps = 0; k >= 0 && steps < kMaxTail;
-       k = Facts.AdjacentInstruction(k, 1), ++steps) {
-    const TLine& line = *Lines.Line(k);
-    if (line.IsJoin()) return;
-    if ((line.LineType == lt::LDI && Reg(k) != r) || line.LineType == lt::CLT) continue;
-    if (line.LineType == lt::TST && Reg(k) == r && test < 0) {
-      test = k;
-      continue;
-    }
-    if ((line.LineType == lt::BREQ || line.LineType == lt::BRNE) && test >= 0) branch = k;
-    break;
-  }
-  if (branch < 0) return;
-  const TLine& decision = *Lines.Line(branch);
-  const std::string target(Trim(decision.Op1));
-  const int label = IsPlainLabel(target) ? FindLabelLine(Lines, target) : -1;
-  if (label < 0) return;
-  Fire(branchrules::ComBeforeTest, [&](TEditBatch& batch) {
-    const TRegFlagSet changed = RegisterBit(r) | FlagBits(FlagsOf(*Lines.Line(c)) | kTestFlags);
-    if (Facts.AnyLive(changed, branch + 1) || Facts.AnyLive(changed, label)) return false;
-    batch.Remove(c);
-    batch.Replace(branch, ReverseLineType(decision.LineType), ReverseMnemonic(decision.LineType), target);
-    batch.ChangeBranchNote(branch);
-    return true;
-  });
-}
-
 // --- the boolean rules
 
 std::optional<TBranchWalk::TStart> TBranchWalk::StartAt(int i) const {
@@ -263,47 +192,6 @@ void TBranchWalk::BooleanRules(int i) {
     // A swap leaves a boolean of the other constant, which the rules take again.
     if (!Rewrite(action, b) || action != TAction::Swap) return;
   }
-}
-
-// CLR R / TST R / BRNE L: never taken; CLR R / TST R / BREQ L: always (SER the
-// mirror). The branch goes or becomes a jump; the start and the test go too
-// where R and the flags they set are dead after it, and stay otherwise, so
-// that a later branch on the same flags is folded in the next round.
-bool TBranchWalk::ConstantTest(const TStart& start) {
-  const int test = Facts.AdjacentInstruction(start.Line, 1);
-  if (test < 0 || IsJoin(test) || Lines.Line(test)->LineType != lt::TST || Reg(test) != start.Register) return false;
-  const int b = Facts.AdjacentInstruction(test, 1);
-  if (b < 0 || IsJoin(b)) return false;
-  const TLine& branch = *Lines.Line(b);
-  const TLineType type = branch.LineType;
-  const bool never = start.True ? type == lt::BREQ : type == lt::BRNE || type == lt::BRLT;
-  const bool always = start.True ? type == lt::BRNE : type == lt::BREQ;
-  if (!never && !always) return false;
-  const TRegFlagSet written =
-      RegisterBit(start.Register) | FlagBits(FlagsOf(*Lines.Line(start.Line)) | FlagsOf(*Lines.Line(test)));
-  if (never) {
-    return Fire(branchrules::ConstantTestNever, [&](TEditBatch& batch) {
-      batch.Remove(b);
-      batch.ChangeBranchNote(b);
-      if (!Facts.AnyLive(written, b + 1)) {
-        batch.Remove(test);
-        batch.Remove(start.Line);
-      }
-      return true;
-    });
-  }
-  const std::string target(Trim(branch.Op1));
-  const int label = IsPlainLabel(target) ? FindLabelLine(Lines, target) : -1;
-  if (label < 0) return false;
-  return Fire(branchrules::ConstantTestAlways, [&](TEditBatch& batch) {
-    batch.Replace(b, lt::RJMP, "RJMP", target);
-    batch.ChangeBranchNote(b);
-    if (!Facts.AnyLive(written, label)) {
-      batch.Remove(test);
-      batch.Remove(start.Line);
-    }
-    return true;
-  });
 }
 
 TBranchWalk::TMatch TBranchWalk::MatchBoolean(const TStart& start, TBoolean& b) {
@@ -435,7 +323,8 @@ bool TBranchWalk::MatchDecision(TBoolean& b) const {
   return b.TLine >= 0 && exit == (b.TSets ? lt::CLT : lt::SET);
 }
 
-// The Part's table, by start, COM after the label, T line and decision.
+// Which rewrite, by start, COM after the label, T line and decision. Where a
+// row has none, the rewrite that would fit is left out on purpose.
 TBranchWalk::TAction TBranchWalk::ChooseAction(const TBoolean& b) {
   const bool com = b.Com >= 0;
   if (b.TLine < 0) {
@@ -506,7 +395,7 @@ bool TBranchWalk::Retarget(const TBoolean& b) {
 
 // The last head branch, right before the setter, goes to Z on the opposite
 // condition; the others still reach L, which now stands before the exit jump.
-// At most one BREQ and one branch of another condition, as the Part has it.
+// At most one BREQ and one branch of another condition.
 bool TBranchWalk::Invert(const TBoolean& b) {
   const std::uint8_t flags =
       FlagsOf(*Lines.Line(b.Start.Line)) | FlagsOf(*Lines.Line(b.Setter)) | FlagsOf(*Lines.Line(b.Test));
@@ -565,7 +454,8 @@ bool TBranchWalk::SwapConstants(const TBoolean& b) {
 // CLR R / ... / SER R / L: CLT / TST R / BREQ Z / SET / Z:  ->  CLT / ... / SET / L: Z:
 // T gets on each path the value the test would have given it. The positions
 // of the lines that go are checked before anything changes: where one is not
-// what the rewrite needs, the Part's message is reported and nothing changes.
+// what the rewrite needs, an OBRT message goes to the error file and nothing
+// changes.
 bool TBranchWalk::TFlagRewrite(const TBoolean& b, bool inverted) {
   const TRule& rule = inverted ? branchrules::TInverted : branchrules::TDirect;
   if (!RuleEnabled(Lines, rule)) return false;

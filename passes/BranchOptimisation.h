@@ -1,4 +1,4 @@
-// Branch optimisation (Part 4.3): the compiler evaluates every condition into
+// Branch optimisation: the compiler evaluates every condition into
 // a boolean register, 0 or 0FFh, and then tests it to decide a jump. The pass
 // lets the flags decide the jump instead:
 //   CP R20,R21 / LDI R16,0 / BRLO L / SER R16 / L: TST R16 / BREQ Z / RJMP X / Z:

@@ -1,7 +1,8 @@
 // The branch optimisation's walk, shared by the files that hold its rules: the
-// booleans decided by the flags (BranchOptimisation.cpp) and the rewrites of a
+// booleans decided by the flags (BranchOptimisation.cpp), the rewrites of a
 // boolean's tail that let those fire, the copies and the short-circuit rule
-// (BranchTails.cpp).
+// (BranchTails.cpp), and the rules around a single test: constant tests, ORI
+// and COM (BranchTests.cpp).
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -75,13 +76,15 @@ class TBranchWalk {
   bool Fire(const TRule& rule, const std::function<bool(TEditBatch&)>& stage);
 
   // The pass loop's rules for one line.
-  void OriRules(int i);
-  void ComBeforeTest(int i);
+  void OriRules(int i);       // BranchTests.cpp
+  void ComBeforeTest(int i);  // BranchTests.cpp
   void BooleanRules(int start);
+
+  // BranchTests.cpp
+  bool ConstantTest(const TStart& start);
 
   // BranchOptimisation.cpp
   std::optional<TStart> StartAt(int i) const;
-  bool ConstantTest(const TStart& start);
   TMatch MatchBoolean(const TStart& start, TBoolean& b);
   bool MatchHead(TBoolean& b) const;
   bool MatchLabel(TBoolean& b) const;

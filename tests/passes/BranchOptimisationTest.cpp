@@ -1,5 +1,5 @@
 // The branch optimisation: every rule with a program where it fires and its
-// near misses, and each fault of the Part as written as a program the sound
+// near misses, and each fault a looser rule would make as a program the
 // rule keeps behaving the same. Every case is simulated with the condition
 // false, equal and true.
 #include "passes/BranchOptimisation.h"
