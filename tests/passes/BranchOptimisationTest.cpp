@@ -96,6 +96,9 @@ TEST(BranchOptimisation, BranchFormRewrites) {
       Inputs("SER: retarget drop COM", highHead + " CLR R16\nL1:\n COM R16\n TST R16\n" + kArms, {" COM R16"},
              {" BRLO Z1"}),
       Inputs("COM setter", lowHead + " COM R16\nL1:\n TST R16\n" + kArms, {" COM R16", " TST R16"}, {" BRLO Z1"}),
+      // Fault: the swap needs LDI, which R5 has not.
+      Inputs("swap of a low register", " CLR R5\n CP R20,R21\n BRLO L1\n COM R5\nL1:\n COM R5\n TST R5\n" + kArms, {},
+             {" CLR R5", " TST R5"}),
       // Two BREQs leave the invert alone; the swap still saves the COM.
       Inputs("swap only", " CP R20,R21\n LDI R16,0\n BREQ L1\n CPI R22,3\n BREQ L1\n SER R16\nL1:\n COM R16\n TST R16\n" +
                               kArms,
@@ -237,6 +240,13 @@ TEST(BranchOptimisation, ShortCircuit) {
           Inputs("OR", with("OR"), {" PUSH R16", " POP R18"}, {" BREQ _CSE0000"}),
           // Rx read after: the POP must stay.
           Inputs("Rx read after", with("AND") + " ADD R17,R18\n", {}, {" PUSH R16", " POP R18"}),
+          // Faults: no TST right after the operator, or an operator that is not the POP's.
+          Inputs("no TST after the operator", " CP R20,R21\n LDI R16,0\n BRLO L1\n SER R16\nL1:\n PUSH R16\n"
+                                              " CLR R16\n POP R18\n AND R16,R18\n STS u,R16\n TST R16\n" + kArms,
+                 {}, {" PUSH R16"}),
+          Inputs("a later operator", " CP R20,R21\n LDI R16,0\n BRLO L1\n SER R16\nL1:\n PUSH R16\n CLR R16\n"
+                                     " POP R18\n MOV R19,R18\n AND R16,R18\n TST R16\n" + kArms,
+                 {}, {" PUSH R16"}),
           // The right operand stores: skipping it would lose the store.
           Inputs("right operand stores", " CP R20,R21\n LDI R16,0\n BRLO L1\n SER R16\nL1:\n PUSH R16\n STS u,R20\n"
                                          " CLR R16\n POP R18\n AND R16,R18\n TST R16\n" + kArms,
