@@ -74,14 +74,9 @@ constexpr int kMaxTail = 16;
 // Rounds of the boolean rules on one start: a constant test or a swap runs them again.
 constexpr int kMaxRounds = 8;
 
-constexpr std::uint8_t kTestFlags = sreg::S | sreg::V | sreg::N | sreg::Z;
-
 bool IsSkipType(TLineType type) {
   return type == lt::SBRC || type == lt::SBRS || type == lt::SBIC || type == lt::SBIS || type == lt::CPSE;
 }
-
-// The flags a line writes, as the analysis counts them.
-std::uint8_t FlagsOf(const TLine& line) { return TAnalysis::FlagsChangedBy(line, lt::Unknown); }
 
 }  // namespace
 

@@ -19,10 +19,6 @@ namespace {
 // Lines of a short-circuit rule's right operand before it gives up.
 constexpr int kMaxOperand = 48;
 
-constexpr std::uint8_t kTestFlags = sreg::S | sreg::V | sreg::N | sreg::Z;
-
-std::uint8_t FlagsOf(const TLine& line) { return TAnalysis::FlagsChangedBy(line, lt::Unknown); }
-
 }  // namespace
 
 std::string TBranchWalk::NewLabelName() const {

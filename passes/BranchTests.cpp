@@ -16,13 +16,9 @@ namespace {
 // Lines between a COM and the branch on its test.
 constexpr int kMaxScan = 16;
 
-constexpr std::uint8_t kTestFlags = sreg::S | sreg::V | sreg::N | sreg::Z;
-
 bool IsLogic(TLineType type) {
   return type == lt::AND || type == lt::ANDI || type == lt::OR || type == lt::ORI || type == lt::EOR;
 }
-
-std::uint8_t FlagsOf(const TLine& line) { return TAnalysis::FlagsChangedBy(line, lt::Unknown); }
 
 }  // namespace
 

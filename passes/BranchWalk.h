@@ -10,15 +10,22 @@
 #include <unordered_set>
 #include <vector>
 
+#include "analysis/Analysis.h"
 #include "analysis/CallEffects.h"
+#include "analysis/EffectTable.h"
 #include "passes/EditBatch.h"
 #include "passes/Rule.h"
+#include "source/Line.h"
 
 namespace korvid {
 
-class TAnalysis;
 class TLineList;
-struct TLine;
+
+// The flags TST sets.
+inline constexpr std::uint8_t kTestFlags = sreg::S | sreg::V | sreg::N | sreg::Z;
+
+// The flags a line writes, as the analysis counts them.
+inline std::uint8_t FlagsOf(const TLine& line) { return TAnalysis::FlagsChangedBy(line, lt::Unknown); }
 
 // The pass's rules, declared in BranchOptimisation.cpp.
 namespace branchrules {
