@@ -2,7 +2,7 @@
 // refer to it. A label whose count has fallen to 0 is unreferenced.
 #pragma once
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,7 +52,7 @@ class TASMLabelList {
   std::size_t Count() const { return Labels.size(); }
 
  private:
-  std::map<std::string, TASMLabel, TNoCaseLess> Labels;
+  std::unordered_map<std::string, TASMLabel, TNoCaseHash, TNoCaseEqual> Labels;
 };
 
 // The label part of an operand that may refer to a label, or empty when the
