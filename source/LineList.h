@@ -107,6 +107,8 @@ class TLineList {
   // what the device offers (analysis/Encoding.h), whatever passes change later.
   std::bitset<lt::Count> LoadedTypes;
   std::string ScopePrefix = "%";
+  // Numbers the labels the passes make ("_CSE0000", ...); shared by the passes that make them.
+  std::int32_t CSECounter = 0;
   // The compiler's error file, where warnings and the first abort message go.
   TErrorFile Errors;
   std::string FileName;

@@ -27,6 +27,8 @@ const std::vector<Idiom>& Idioms() {
       {"ptr beside", 6, PointerBesideVariable}, {"flags after call", 2, FlagsAfterCall},
       {"register via pointer", 4, RegisterThroughPointer}, {"testbit8", 5, TestBit8Call},
       {"andi masks", 8, AndiMasks},
+      {"boolean decision", 14, BooleanDecision}, {"constant test", 4, BooleanConstantTest},
+      {"ori com", 4, OriComTests}, {"short circuit", 3, ShortCircuitAndOr},
       {"unnamed labels", 2, UnnamedLabels},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},
       {"interrupt", 4, InterruptTrigger, [](const Builder& b) { return b.interrupts > 0; }},
