@@ -14,8 +14,11 @@ class TSearchCache;
 class TRoutineSummaries;
 class TPointerTargets;
 class TStackDepths;
+class TLabelIndex;
 
 struct TAnalysisCaches {
+  // Where each label stands.
+  std::shared_ptr<const TLabelIndex> LabelIndex;
   // Liveness and modification answers of the path searches.
   std::shared_ptr<TSearchCache> SearchCache;
   // What each routine may do to its callers.

@@ -1,9 +1,9 @@
 #include "analysis/LineGraph.h"
 
-#include <unordered_map>
 #include <string>
 
 #include "analysis/EffectTable.h"
+#include "analysis/LabelIndex.h"
 #include "source/Variables.h"
 #include "source/Classifier.h"
 #include "source/LineList.h"
@@ -13,28 +13,16 @@ namespace korvid {
 
 namespace {
 
-constexpr int kAmbiguous = -2;
-
 bool IsCodeLine(const TLine& line) {
   return line.Size > 0 && (IsInstructionType(line.LineType) || line.LineType == lt::Unknown);
 }
 
-// Every label and the line defining it; a name defined twice is ambiguous.
-// Keyed in upper case: labels compare without regard to case.
-std::unordered_map<std::string, int> LabelLines(const TLineList& lines) {
-  std::unordered_map<std::string, int> found;
-  for (int i = 0; i < lines.Count(); ++i) {
-    const TLine* line = lines.Line(i);
-    if (line == nullptr || line->LabelName.empty() || line->LineType == lt::Comment) continue;
-    auto [at, added] = found.emplace(UpperCase(line->LabelName), i);
-    if (!added) at->second = kAmbiguous;
-  }
-  return found;
-}
-
 class TGraphBuilder {
  public:
-  explicit TGraphBuilder(TLineList& lines) : Lines(lines), Labels(LabelLines(lines)) {
+  TGraphBuilder(TLineList& lines, TLineGraph recycled)
+      : Lines(lines), Labels(*CurrentLabelIndex(lines)), Graph(std::move(recycled)) {
+    // The old graph's storage is reused: a fresh one costs a page fault per few nodes.
+    Graph.Nodes.clear();
     Graph.Nodes.resize(static_cast<std::size_t>(lines.Count()) + 1);
     Graph.Nodes.back().Kind = TNodeKind::Unknown;
     Graph.AddressTaken = AddressTakenRegisters(lines);
@@ -55,10 +43,10 @@ class TGraphBuilder {
  private:
   // The line control reaches at the label, or -1 when that is not code we can follow.
   int TargetOf(const std::string& operand) const {
-    auto found = Labels.find(UpperCase(Trim(operand)));
-    if (found == Labels.end() || found->second < 0) return -1;
-    const TLine& target = *Lines.Line(found->second);
-    return target.IsLabelLine() || IsCodeLine(target) ? found->second : -1;
+    const int found = Labels.UniqueLineOf(Trim(operand));
+    if (found < 0) return -1;
+    const TLine& target = *Lines.Line(found);
+    return target.IsLabelLine() || IsCodeLine(target) ? found : -1;
   }
 
   void BuildNode(int k, int nextSized) {
@@ -79,7 +67,7 @@ class TGraphBuilder {
         break;
       case lt::RCALL:
       case lt::CALL:
-        if (!Labels.contains(UpperCase(Trim(line->Op1))))
+        if (Labels.LineOf(Trim(line->Op1)) < 0)
           Lines.ReportAbort(k, "Label \"" + line->Op1 + "\" not found. Optimisation aborted.");
         AddCall(k, node);
         break;
@@ -123,7 +111,7 @@ class TGraphBuilder {
   }
 
   TLineList& Lines;
-  std::unordered_map<std::string, int> Labels;
+  const TLabelIndex& Labels;
   TLineGraph Graph;
 };
 
@@ -136,7 +124,9 @@ TRegFlagSet AddressTakenRegisters(const TLineList& lines) {
   return taken;
 }
 
-TLineGraph BuildLineGraph(TLineList& lines) { return TGraphBuilder(lines).Build(); }
+TLineGraph BuildLineGraph(TLineList& lines, TLineGraph recycled) {
+  return TGraphBuilder(lines, std::move(recycled)).Build();
+}
 
 TRegFlagSet VarBits(const TVar& var) {
   if (tVarList::IsFlag(var)) return TRegFlagSet{1} << (kFlagBit0 + var.Address);

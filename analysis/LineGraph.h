@@ -57,7 +57,8 @@ struct TLineGraph {
 TRegFlagSet AddressTakenRegisters(const TLineList& lines);
 
 // A call whose routine cannot be found is reported through ReportAbort.
-TLineGraph BuildLineGraph(TLineList& lines);
+// The graph is built in recycled's storage.
+TLineGraph BuildLineGraph(TLineList& lines, TLineGraph recycled = {});
 
 // The register and flag bits a variable occupies; 0 for any other variable.
 TRegFlagSet VarBits(const TVar& var);

@@ -1,20 +1,23 @@
 #include "analysis/PositionDependentCode.h"
 
-#include <string>
-#include <unordered_set>
-
-#include "source/Labels.h"
 #include "analysis/AnalysisCaches.h"
+#include "analysis/LabelIndex.h"
+#include "source/Labels.h"
 #include "source/LineList.h"
-#include "source/Text.h"
 
 namespace korvid {
 
 namespace {
 
 bool FindPositionDependentCode(const TLineList& lines) {
-  // The names in address arithmetic ("lab+2"), then whether one labels code.
-  std::unordered_set<std::string_view, TNoCaseHash, TNoCaseEqual> reckoned;
+  const TLabelIndex& labels = *CurrentLabelIndex(lines);
+  // A name defined twice may name code through its second definition.
+  auto namesCode = [&](std::string_view symbol) {
+    const int at = labels.LineOf(symbol);
+    if (at < 0) return false;
+    const TLine* line = lines.Line(at);
+    return labels.UniqueLineOf(symbol) < 0 || line == nullptr || line->IsJoin();
+  };
   for (int i = 0; i < lines.Count(); ++i) {
     const TLine* line = lines.Line(i);
     if (line == nullptr) continue;
@@ -24,11 +27,9 @@ bool FindPositionDependentCode(const TLineList& lines) {
     }
     const std::string& text = line->Operands;
     if (line->LineType == lt::Comment || text.find_first_of("+-") == std::string::npos) continue;
-    for (std::string_view symbol : SymbolsOf(text)) reckoned.insert(symbol);
+    for (std::string_view symbol : SymbolsOf(text))
+      if (namesCode(symbol)) return true;
   }
-  for (int i = 0; i < lines.Count() && !reckoned.empty(); ++i)
-    if (const TLine* line = lines.Line(i); line != nullptr && line->IsJoin() && reckoned.contains(line->LabelName))
-      return true;
   return false;
 }
 

@@ -3,12 +3,12 @@
 #include <cctype>
 #include <cstring>
 #include <string>
-#include <unordered_set>
 
 #include "source/Functions.h"
 #include "analysis/MemoryModel.h"
 #include "source/Variables.h"
 #include "source/Labels.h"
+#include "analysis/LabelIndex.h"
 #include "analysis/AnalysisCaches.h"
 #include "analysis/LineKinds.h"
 #include "source/LineList.h"
@@ -31,14 +31,6 @@ bool IsRegisterName(std::string_view symbol) {
   for (char c : symbol.substr(1))
     if (!std::isdigit(static_cast<unsigned char>(c))) return false;
   return true;
-}
-
-// Every name-like word of the operands of lines that are not direct transfers:
-// a routine label found here may be entered in ways no call line shows.
-void CollectAddressTokens(const TLine& line, std::unordered_set<std::string, TNoCaseHash, TNoCaseEqual>& tokens) {
-  for (std::string_view symbol : SymbolsOf(line.Operands))
-    if (!std::isdigit(static_cast<unsigned char>(symbol.front())) && !IsRegisterName(symbol) && !tokens.contains(symbol))
-      tokens.emplace(symbol);
 }
 
 // Calls and returns move the stack pointer and put it back: no lasting store.
@@ -112,7 +104,7 @@ TRegisterSet ReturnRegisters(const TFunction& function) {
 }
 
 TRoutineSummaries::TRoutineSummaries(const TLineList& lines)
-    : Generation(AnalysisGeneration(lines)), LineCount(lines.Count()), Lines(lines) {
+    : Generation(AnalysisGeneration(lines)), LineCount(lines.Count()), Lines(lines), Labels(CurrentLabelIndex(lines)) {
   FindOwners();
   CollectDirectEffects();
   CloseEffects();
@@ -142,20 +134,20 @@ void TRoutineSummaries::FindOwners() {
     }
   }
   closeBlock(count);
+  NodeAt.assign(static_cast<std::size_t>(count), -1);
   for (int i = 0; i < count; ++i) {
     TFunction* func = Lines.Line(i)->Func;
     if (func != nullptr) Owner[static_cast<std::size_t>(i)] = func;
     TFunction* owner = Owner[static_cast<std::size_t>(i)];
-    if (owner != nullptr && !Nodes.contains(owner)) {
-      Nodes.emplace(owner, static_cast<int>(Functions.size()));
-      Functions.push_back(owner);
-    }
+    if (owner == nullptr) continue;
+    auto [at, added] = Nodes.try_emplace(owner, static_cast<int>(Functions.size()));
+    if (added) Functions.push_back(owner);
+    NodeAt[static_cast<std::size_t>(i)] = at->second;
   }
 }
 
 int TRoutineSummaries::LabelLine(std::string_view label) const {
-  auto it = LabelLines.find(label);
-  return it == LabelLines.end() ? -1 : it->second;
+  return Labels->LineOf(label);
 }
 
 int TRoutineSummaries::TransferTargetLine(int index) const {
@@ -167,11 +159,21 @@ int TRoutineSummaries::TransferTargetLine(int index) const {
 
 int TRoutineSummaries::TargetNode(int index) const {
   int line = TransferTargetLine(index);
-  return line < 0 ? -1 : NodeOf(Owner[static_cast<std::size_t>(line)]);
+  return line < 0 ? -1 : NodeAt[static_cast<std::size_t>(line)];
 }
 
 bool TRoutineSummaries::IsAddressTaken(std::string_view label) const {
-  return AddressTokens.contains(label);
+  const int at = LabelLine(label);
+  return at >= 0 && AddressTaken[static_cast<std::size_t>(at)];
+}
+
+// Every label named by the operands of a line that is not a direct transfer:
+// a routine label found here may be entered in ways no call line shows.
+void TRoutineSummaries::MarkAddressesTaken(const TLine& line) {
+  for (std::string_view symbol : SymbolsOf(line.Operands)) {
+    if (std::isdigit(static_cast<unsigned char>(symbol.front())) || IsRegisterName(symbol)) continue;
+    if (const int at = LabelLine(symbol); at >= 0) AddressTaken[static_cast<std::size_t>(at)] = true;
+  }
 }
 
 int TRoutineSummaries::CallTargetLine(int index) const {
@@ -189,18 +191,17 @@ void TRoutineSummaries::CollectDirectEffects() {
   UnknownCallers.assign(nodes, false);
   Out.assign(nodes, {});
 
-  for (int i = 0; i < Lines.Count(); ++i)
-    if (const std::string& label = Lines.Line(i)->LabelName; !label.empty()) LabelLines.emplace(label, i);
-
-  std::unordered_map<std::string, int, TNoCaseHash, TNoCaseEqual> transferRefs;
+  // Per label line, the direct transfers naming it.
+  std::vector<int> transferRefs(static_cast<std::size_t>(Lines.Count()), 0);
+  AddressTaken.assign(static_cast<std::size_t>(Lines.Count()), false);
   std::vector<int> lastCode(nodes, -1), beforeLastCode(nodes, -1);
   for (int i = 0; i < Lines.Count(); ++i) {
     const TLine& line = *Lines.Line(i);
-    const int node = NodeOf(Owner[static_cast<std::size_t>(i)]);
+    const int node = NodeAt[static_cast<std::size_t>(i)];
     if (IsDirectTransferType(line.LineType)) {
-      ++transferRefs[std::string(Trim(line.TargetOperand()))];
+      if (int at = LabelLine(Trim(line.TargetOperand())); at >= 0) transferRefs[static_cast<std::size_t>(at)] += 1;
     } else if (!NamesNoAddress(line.LineType)) {
-      CollectAddressTokens(line, AddressTokens);
+      MarkAddressesTaken(line);
     }
     if (IsDirectTransferType(line.LineType)) {
       int target = TargetNode(i);
@@ -263,7 +264,7 @@ void TRoutineSummaries::CollectDirectEffects() {
       Effects[node].Unknown = true;
       for (int i = last + 1; i < Lines.Count(); ++i) {
         if (!IsCodeLine(*Lines.Line(i))) continue;
-        if (int next = NodeOf(Owner[static_cast<std::size_t>(i)]); next >= 0) UnknownCallers[static_cast<std::size_t>(next)] = true;
+        if (int next = NodeAt[static_cast<std::size_t>(i)]; next >= 0) UnknownCallers[static_cast<std::size_t>(next)] = true;
         break;
       }
     }
@@ -274,15 +275,14 @@ void TRoutineSummaries::CollectDirectEffects() {
   for (const auto& edges : Out)
     for (const TEdge& edge : edges) hasCaller[static_cast<std::size_t>(edge.To)] = true;
   for (const TEdge& edge : OutsideCalls) hasCaller[static_cast<std::size_t>(edge.To)] = true;
-  for (const auto& [label, index] : LabelLines) {
-    int node = NodeOf(Owner[static_cast<std::size_t>(index)]);
-    if (node < 0) continue;
+  Labels->ForEach([&](std::string_view label, int index) {
+    int node = NodeAt[static_cast<std::size_t>(index)];
+    if (node < 0) return;
     const TASMLabel* entry = Lines.Labels.Find(label);
-    auto refs = transferRefs.find(label);
-    int counted = refs == transferRefs.end() ? 0 : refs->second;
-    if (AddressTokens.contains(label) || (entry != nullptr && entry->RefCount > counted))
+    int counted = transferRefs[static_cast<std::size_t>(index)];
+    if (AddressTaken[static_cast<std::size_t>(index)] || (entry != nullptr && entry->RefCount > counted))
       UnknownCallers[static_cast<std::size_t>(node)] = true;
-  }
+  });
   for (std::size_t node = 0; node < nodes; ++node)
     if (!hasCaller[node]) UnknownCallers[node] = true;
 }

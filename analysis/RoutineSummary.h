@@ -5,19 +5,20 @@
 // addresses taken, falling off a routine's end).
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
-#include "source/Text.h"
 #include "source/UsageSets.h"
 
 namespace korvid {
 
 class TFunction;
+class TLabelIndex;
+struct TLine;
 class TLineList;
 struct TVar;
 
@@ -68,7 +69,7 @@ class TRoutineSummaries {
   // Routines are numbered 0 .. RoutineCount()-1.
   int RoutineCount() const { return static_cast<int>(Functions.size()); }
   // The routine a line belongs to; -1 for none.
-  int RoutineOfLine(int index) const { return NodeOf(OwnerOf(index)); }
+  int RoutineOfLine(int index) const { return NodeAt[static_cast<std::size_t>(index)]; }
   const std::vector<TReturnSites>& ReturnSites() const { return Sites; }
   // The label is named by a line other than a direct jump, branch or call (an
   // address load, a data word): code may be entered there in ways no transfer shows.
@@ -100,6 +101,7 @@ class TRoutineSummaries {
   int TargetNode(int index) const;
   // The first line defining the label; -1 when none.
   int LabelLine(std::string_view label) const;
+  void MarkAddressesTaken(const TLine& line);
 
   const TLineList& Lines;
   std::vector<TFunction*> Owner;
@@ -111,8 +113,11 @@ class TRoutineSummaries {
   std::vector<std::vector<TEdge>> Out;
   // Calls from code outside every routine.
   std::vector<TEdge> OutsideCalls;
-  std::unordered_set<std::string, TNoCaseHash, TNoCaseEqual> AddressTokens;
-  std::unordered_map<std::string, int, TNoCaseHash, TNoCaseEqual> LabelLines;
+  // Per line, the routine it belongs to; -1 for none.
+  std::vector<int> NodeAt;
+  std::shared_ptr<const TLabelIndex> Labels;
+  // Per label line: an operand other than a direct transfer's names the label.
+  std::vector<bool> AddressTaken;
 };
 
 // Registers a RET hands back by the return size code; all when unknown.

@@ -189,7 +189,7 @@ TSearchCache& CurrentSearchCache(TLineList& lines) {
   if (!CachesOf(lines).SearchCache) CachesOf(lines).SearchCache = std::make_shared<TSearchCache>();
   TSearchCache& cache = *CachesOf(lines).SearchCache;
   if (cache.Count == lines.Count() && cache.Generation == AnalysisGeneration(lines)) return cache;
-  cache.Graph = BuildLineGraph(lines);
+  cache.Graph = BuildLineGraph(lines, std::move(cache.Graph));
   Solve(cache);
   cache.Count = lines.Count();
   cache.Generation = AnalysisGeneration(lines);

@@ -1,5 +1,6 @@
 ; blink.pas, compiled for ATmega2560.
-; Walks a bit across PORTB, fills a table through X and sums it through Z.
+; Walks a bit across PORTB, fills a table through X, sums it through Z and
+; tests the sum.
 OPTIMISERREV            .EQU    0               ; stamped by the optimiser
 OPTIMISERBUILD          .EQU    0               ; stamped by the optimiser
 COMPILERREV             .EQU    1A4h
@@ -149,12 +150,26 @@ main.loop:
         LDS     R24,total
         OUT     GPIOR0,R24
 .LINE 35
+        LDS     R24,total               ; if total >= 90 then PORTB := $FF
+        CPI     R24,90
+        LDI     R16,0                   ; the condition as a boolean
+        BRLO    main.below
+        SER     R16
+main.below:
+        TST     R16
+        BRNE    main.then
+        RJMP    main.endif
+main.then:
+        SER     R16
+        OUT     PORTB,R16
+main.endif:
+.LINE 36
         LDI     R26,table+2 AND 0FFh
         LDI     R27,table+2 SHRB 8
         LDI     _ACCA,2
         RCALL   SYSTEM.TestBit8
         STS     flag,_ACCA
-.LINE 36
+.LINE 37
         LDS     R16,total
         LDS     R17,total+1
         RET

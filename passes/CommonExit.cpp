@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -82,7 +81,6 @@ class TCommonExit {
                                   const std::string& label, bool fresh) const;
   void PutLinesIn();
   int MarkerBlockStart(int line) const;
-  std::string FreshLabel() const;
 
   const TAnalysis& Facts;
   TLineList& Lines;
@@ -237,7 +235,7 @@ bool TCommonExit::Merge(TPath& from, TPath& into, int n) {
   for (int x = last + 1; x < b && runsOn; ++x) runsOn = Lines.Line(x)->Size == 0;
   auto preceding = PrecedingLabel.find(b);
   const bool fresh = !runsOn && preceding == PrecedingLabel.end();
-  const std::string label = fresh ? FreshLabel() : runsOn ? "" : preceding->second;
+  const std::string label = fresh ? NewGeneratedLabel(Lines) : runsOn ? "" : preceding->second;
   std::vector<TLineType> jumps;
   if (runsOn) jumps.push_back(lt::Unknown);
   if (!runsOn && std::abs(Address[static_cast<std::size_t>(a)] - Address[static_cast<std::size_t>(b)]) < kRjmpBytes)
@@ -350,15 +348,6 @@ int TCommonExit::MarkerBlockStart(int line) const {
     if (type == lt::LINE || type == lt::XLINE) start = k;
   }
   return start;
-}
-
-std::string TCommonExit::FreshLabel() const {
-  for (;;) {
-    char name[16];
-    std::snprintf(name, sizeof name, "_CSE%04d", Lines.CSECounter % 10000);
-    ++Lines.CSECounter;
-    if (Lines.Labels.Find(name) == nullptr) return name;
-  }
 }
 
 }  // namespace

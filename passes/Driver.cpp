@@ -8,6 +8,7 @@
 #include "diagnostics/Reports.h"
 #include "diagnostics/UserBisection.h"
 #include "passes/BitTest.h"
+#include "passes/BranchOptimisation.h"
 #include "passes/CommonExit.h"
 #include "passes/FrameLoads.h"
 #include "passes/Peephole.h"
@@ -224,6 +225,7 @@ const TPassTable& DefaultPasses() {
   static const TPassTable passes = [] {
     TPassTable table{};
     table[static_cast<std::size_t>(TPassStep::BitTest8)] = InlineTestBit8;
+    table[static_cast<std::size_t>(TPassStep::Branch)] = BranchOptimisation;
     table[static_cast<std::size_t>(TPassStep::Phase1)] = RemoveRedundant;
     table[static_cast<std::size_t>(TPassStep::Phase2)] = PeepholePass;
     table[static_cast<std::size_t>(TPassStep::Phase3)] = RemoveUnreferenced;

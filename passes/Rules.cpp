@@ -5,6 +5,7 @@
 
 #include "passes/AddressConstantFolding.h"
 #include "passes/BitTest.h"
+#include "passes/BranchOptimisation.h"
 #include "passes/CommonExit.h"
 #include "passes/FrameLoads.h"
 #include "passes/Peephole.h"
@@ -19,6 +20,7 @@ namespace korvid {
 
 bool RuleEnabled(const TLineList& lines, const TRule& rule) {
   if (rule.Off && lines.Run.Directives[*rule.Off]) return false;
+  if (rule.OnlyWith && !lines.Run.Directives[*rule.OnlyWith]) return false;
   return lines.Pass.RuleEnabled(rule.Name);
 }
 
@@ -26,6 +28,7 @@ std::span<const TRule* const> AllRules() {
   static const std::vector<const TRule*> rules = [] {
     std::vector<const TRule*> all;
     for (const TRule& rule : TestBit8Rules()) all.push_back(&rule);
+    for (const TRule& rule : BranchOptimisationRules()) all.push_back(&rule);
     for (const TRule& rule : RemoveRedundantRules()) all.push_back(&rule);
     for (const TRule& rule : PeepholeRules()) all.push_back(&rule);
     for (const TRule& rule : AndiBitTestRules()) all.push_back(&rule);
@@ -41,8 +44,12 @@ std::span<const TRule* const> AllRules() {
 }
 
 void EnableRules(TLineList& lines, const std::set<std::string, std::less<>>& names) {
-  for (const std::string& name : names)
-    if (const TRule* rule = FindRule(name); rule != nullptr && rule->Off) lines.Run.Directives.Set(*rule->Off, false);
+  for (const std::string& name : names) {
+    const TRule* rule = FindRule(name);
+    if (rule == nullptr) continue;
+    if (rule->Off) lines.Run.Directives.Set(*rule->Off, false);
+    if (rule->OnlyWith) lines.Run.Directives.Set(*rule->OnlyWith, true);
+  }
 }
 
 const TRule* FindRule(std::string_view name) {

@@ -19,8 +19,8 @@ const TRule* FindRule(std::string_view name);
 
 // Clears the directive that switches each named rule off (and with it the
 // rules it shares), for a run asked to run them although the directive is in
-// force from the start. Before loading: a directive line in the program
-// switches them off again.
+// force from the start; sets the directive an opt-in rule waits for. Before
+// loading: a directive line in the program switches them off again.
 void EnableRules(TLineList& lines, const std::set<std::string, std::less<>>& names);
 
 // One line per rule, "name  pass  fired  bytes", the rules that saved most

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "source/Expressions.h"
 #include "source/LineList.h"
@@ -13,6 +14,14 @@ bool TNoCaseLess::operator()(std::string_view a, std::string_view b) const {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
                                       [](char x, char y) { return UpperAscii(x) < UpperAscii(y); });
 }
+
+std::size_t TNoCaseHash::operator()(std::string_view text) const {
+  std::size_t hash = 14695981039346656037ull;
+  for (char c : text) hash = (hash ^ UpperAscii(c)) * 1099511628211ull;
+  return hash;
+}
+
+bool TNoCaseEqual::operator()(std::string_view a, std::string_view b) const { return EqualsNoCase(a, b); }
 
 std::string LabelSymbolOf(std::string_view operand) {
   if (Evaluate(operand).Known) return "";
@@ -125,6 +134,14 @@ int LocateStoredIndex(const TLineList& lines, std::int32_t stored, int& lastProb
 }
 
 }  // namespace
+
+std::string NewGeneratedLabel(TLineList& lines) {
+  for (;;) {
+    char name[24];
+    std::snprintf(name, sizeof name, "_CSE%4.4d", static_cast<int>(lines.CSECounter++));
+    if (lines.Labels.Find(name) == nullptr) return name;
+  }
+}
 
 int FindLabelLine(const TLineList& lines, std::string_view name) {
   bool nearby = false;

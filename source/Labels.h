@@ -2,7 +2,7 @@
 // refer to it. A label whose count has fallen to 0 is unreferenced.
 #pragma once
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +20,15 @@ struct TASMLabel {
 };
 
 struct TNoCaseLess {
+  bool operator()(std::string_view a, std::string_view b) const;
+  using is_transparent = void;
+};
+// For hashed containers of names compared without regard to case.
+struct TNoCaseHash {
+  std::size_t operator()(std::string_view text) const;
+  using is_transparent = void;
+};
+struct TNoCaseEqual {
   bool operator()(std::string_view a, std::string_view b) const;
   using is_transparent = void;
 };
@@ -43,7 +52,7 @@ class TASMLabelList {
   std::size_t Count() const { return Labels.size(); }
 
  private:
-  std::map<std::string, TASMLabel, TNoCaseLess> Labels;
+  std::unordered_map<std::string, TASMLabel, TNoCaseHash, TNoCaseEqual> Labels;
 };
 
 // The label part of an operand that may refer to a label, or empty when the
@@ -80,6 +89,10 @@ class TSymbols {
   std::string_view Text;
 };
 inline TSymbols SymbolsOf(std::string_view text) { return TSymbols(text); }
+
+// A name for a label a pass makes: "_CSE" and the line list's next number,
+// one that no label has yet.
+std::string NewGeneratedLabel(TLineList& lines);
 
 // The current index of the label's line, or -1.
 int FindLabelLine(const TLineList& lines, std::string_view name);

@@ -114,11 +114,11 @@ class TLineList {
   // what the device offers (analysis/Encoding.h), whatever passes change later.
   std::bitset<lt::Count> LoadedTypes;
   std::string ScopePrefix = "%";
+  // Numbers the labels the passes make ("_CSE0000", ...); shared by the passes that make them.
+  std::int32_t CSECounter = 0;
   // The compiler's error file, where warnings and the first abort message go.
   TErrorFile Errors;
   std::string FileName;
-  // Numbers the labels the common exit step makes ("_CSE0001").
-  std::int32_t CSECounter = 0;
   // Bumped by every edit, so search marks made before an edit can be told apart.
   std::uint64_t Generation = 0;
   // What the analysis keeps between questions (see analysis/AnalysisCaches.h).

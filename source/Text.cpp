@@ -27,8 +27,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Upper(x) == Upper(y); });
 }
 
-bool TNoCaseEqual::operator()(std::string_view a, std::string_view b) const { return EqualsNoCase(a, b); }
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }

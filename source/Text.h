@@ -16,20 +16,6 @@ constexpr unsigned char UpperAscii(char c) {
   return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - ('a' - 'A')) : u;
 }
 
-// Hashing and equality for sets of names compared without regard to case.
-struct TNoCaseHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view text) const {
-    std::size_t hash = 14695981039346656037ull;
-    for (char c : text) hash = (hash ^ UpperAscii(c)) * 1099511628211ull;
-    return hash;
-  }
-};
-struct TNoCaseEqual {
-  using is_transparent = void;
-  bool operator()(std::string_view a, std::string_view b) const;
-};
-
 std::string_view Trim(std::string_view text);
 std::string UpperCase(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);

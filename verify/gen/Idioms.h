@@ -97,6 +97,12 @@ void TestBit8Call(Builder& b);
 void CallTestBit8IfUncalled(Builder& b);
 void AndiMasks(Builder& b);
 
+// IdiomsBooleans.cpp: booleans in a register decided by a test, and the tests around them.
+void BooleanConstantTest(Builder& b);
+void BooleanDecision(Builder& b);
+void OriComTests(Builder& b);
+void ShortCircuitAndOr(Builder& b);
+
 // IdiomsStart.cpp: vector table and start-up code; routines out of RCALL reach.
 void EmitStart(Builder& b);
 void MainArguments(Builder& b);  // main's use of what the start-up code hands it
