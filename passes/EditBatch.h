@@ -34,8 +34,8 @@ class TEditBatch {
   void InsertBefore(int line, TLineType type, std::string_view mnemonic, std::string_view op1,
                     std::string_view op2 = "");
   void InsertLabelBefore(int line, std::string_view name);
-  // The instruction on `line` gets a label on its own line ("name  LDI R16,1"):
-  // a label without a line of its own to put in.
+  // The instruction on `line` carries a label itself ("name  LDI R16,1"): a
+  // label for which no line is put in.
   void Relabel(int line, std::string_view name);
   // The transfer on `line` goes elsewhere now: a ".BRANCH" note right before
   // it goes, and the tidy step writes a new one for the transfer as it stands;
