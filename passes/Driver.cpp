@@ -10,6 +10,7 @@
 #include "passes/BitTest.h"
 #include "passes/BranchOptimisation.h"
 #include "passes/CommonExit.h"
+#include "passes/Finalise.h"
 #include "passes/FrameLoads.h"
 #include "passes/Peephole.h"
 #include "passes/RemoveRedundant.h"
@@ -231,6 +232,7 @@ const TPassTable& DefaultPasses() {
     table[static_cast<std::size_t>(TPassStep::Phase3)] = RemoveUnreferenced;
     table[static_cast<std::size_t>(TPassStep::Phase4)] = FrameLoads;
     table[static_cast<std::size_t>(TPassStep::CommonExit)] = CommonExit;
+    table[static_cast<std::size_t>(TPassStep::Finalise)] = Finalise;
     return table;
   }();
   return passes;

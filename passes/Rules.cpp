@@ -7,6 +7,7 @@
 #include "passes/BitTest.h"
 #include "passes/BranchOptimisation.h"
 #include "passes/CommonExit.h"
+#include "passes/Finalise.h"
 #include "passes/FrameLoads.h"
 #include "passes/Peephole.h"
 #include "passes/PointerToDirect.h"
@@ -38,6 +39,7 @@ std::span<const TRule* const> AllRules() {
     for (const TRule& rule : RemoveUnreferencedRules()) all.push_back(&rule);
     for (const TRule& rule : FrameLoadRules()) all.push_back(&rule);
     for (const TRule& rule : CommonExitRules()) all.push_back(&rule);
+    for (const TRule& rule : FinaliseRules()) all.push_back(&rule);
     return all;
   }();
   return rules;

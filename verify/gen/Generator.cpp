@@ -34,6 +34,8 @@ const std::vector<Idiom>& Idioms() {
       {"pointer copies", 4, PointerCopies}, {"big frame", 2, BigFrameCall},
       {"bool chains", 6, BoolChains}, {"common tails", 4, CommonTails}, {"shared tail call", 1, SharedTailCall},
       {"push pop pairs", 3, PushPopPairs},
+      {"nibble shift", 2, NibbleShift}, {"t flag twice", 2, TFlagTwice}, {"test of result", 3, TestOfResult},
+      {"pair moves", 2, PairMoves}, {"pair copied back", 2, PairCopiedBack},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},
       {"interrupt", 4, InterruptTrigger, [](const Builder& b) { return b.interrupts > 0; }},
   };

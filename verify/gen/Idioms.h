@@ -76,6 +76,12 @@ void FrameDeadStores(Builder& b);
 void PointerCopies(Builder& b);
 void BigFrameRoutine(Builder& b);  // emitted with the helper routines
 void BigFrameCall(Builder& b);
+// IdiomsClosing.cpp: shifts by four, the T flag set twice, tests of a result, pair moves.
+void NibbleShift(Builder& b);
+void TFlagTwice(Builder& b);
+void TestOfResult(Builder& b);
+void PairMoves(Builder& b);
+void PairCopiedBack(Builder& b);
 // IdiomsTails.cpp: boolean compare chains, paths and routines that end alike.
 void BoolChains(Builder& b);
 void CommonTails(Builder& b);
