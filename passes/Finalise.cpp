@@ -215,6 +215,12 @@ class TFinaliseWalk {
 
 std::span<const TRule> FinaliseRules() { return kRules; }
 
-bool Finalise(TLineList& /*lines*/, const TAnalysis& facts) { return TFinaliseWalk(facts).Run(); }
+bool Finalise(TLineList& /*lines*/, const TAnalysis& facts) {
+  // Every rewrite reads and writes the registers the old lines did, or drops
+  // flags nobody reads: no dead value becomes live, so the answers from before
+  // the first edit still err towards "used".
+  auto frozen = facts.Freeze();
+  return TFinaliseWalk(facts).Run();
+}
 
 }  // namespace korvid
