@@ -1,5 +1,6 @@
 #include "analysis/RoutineSummary.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -195,6 +196,8 @@ void TRoutineSummaries::CollectDirectEffects() {
   std::vector<int> transferRefs(static_cast<std::size_t>(Lines.Count()), 0);
   AddressTaken.assign(static_cast<std::size_t>(Lines.Count()), false);
   std::vector<int> lastCode(nodes, -1), beforeLastCode(nodes, -1);
+  // Collected with repeats and sorted once: a set insert per line costs more.
+  std::vector<std::vector<const TVar*>> varsWritten(nodes);
   for (int i = 0; i < Lines.Count(); ++i) {
     const TLine& line = *Lines.Line(i);
     const int node = NodeAt[static_cast<std::size_t>(i)];
@@ -234,7 +237,7 @@ void TRoutineSummaries::CollectDirectEffects() {
     for (const TVarUsage& usage : line.Usages.Items()) {
       if (usage.Var == nullptr || !(usage.Usage & (uWrite | uModify | uPop))) continue;
       if (!tVarList::IsRegister(*usage.Var) && !tVarList::IsFlag(*usage.Var) && !IsStackPointer(*usage.Var))
-        effects.VarsWritten.insert(usage.Var);
+        varsWritten[static_cast<std::size_t>(node)].push_back(usage.Var);
     }
     if (IsPointerStore(line.LineType) || (line.LineType == lt::STS && line.DestVar == nullptr))
       effects.StoresThroughPointer = true;
@@ -253,6 +256,10 @@ void TRoutineSummaries::CollectDirectEffects() {
   }
 
   for (std::size_t node = 0; node < nodes; ++node) {
+    std::vector<const TVar*>& written = varsWritten[node];
+    std::ranges::sort(written);
+    written.erase(std::unique(written.begin(), written.end()), written.end());
+    Effects[node].VarsWritten.insert(written.begin(), written.end());
     const TFunction& function = *Functions[node];
     if (function.ReturnKnown && function.ReturnSize == kReturnInterrupt) UnknownCallers[node] = true;
     // A routine whose end can be run through, or skipped over, runs on into whatever follows.

@@ -30,11 +30,6 @@ std::string LabelSymbolOf(std::string_view operand) {
   return symbol;
 }
 
-bool IsPlainLabel(std::string_view operand) {
-  std::string label = LabelSymbolOf(operand);
-  return !label.empty() && EqualsNoCase(label, Trim(operand));
-}
-
 namespace {
 
 bool IsSymbolChar(char c) {
@@ -45,6 +40,16 @@ bool IsSymbolChar(char c) {
 }
 
 }  // namespace
+
+bool IsPlainLabel(std::string_view operand) {
+  const std::string_view text = Trim(operand);
+  // One name that no notation reads as a number, as nearly every jump names:
+  // answered without evaluating it.
+  const bool number = !text.empty() && (text.front() == '$' || (text.front() >= '0' && text.front() <= '9'));
+  if (!text.empty() && !number && std::ranges::all_of(text, IsSymbolChar)) return true;
+  std::string label = LabelSymbolOf(operand);
+  return !label.empty() && EqualsNoCase(label, text);
+}
 
 void TSymbols::iterator::Next() {
   std::size_t at = End;

@@ -53,5 +53,13 @@ TEST(LabelsTest, FindLabelLineFollowsInsertionsAndInsertedLabels) {
   EXPECT_EQ(FindLabelLine(lines, "second"), -1);
 }
 
+// A jump's operand names one label, or is an expression, a number or an offset.
+TEST(LabelsTest, PlainLabelsAreSingleNamesThatAreNoNumbers) {
+  for (const char* plain : {"main", " L1 ", "SYSTEM.TestBit8", "HANDLER", "_CSE0001", "$main", "PC"})
+    EXPECT_TRUE(IsPlainLabel(plain)) << plain;
+  for (const char* other : {"", "L1+2", "main-1", "$1F", "12", "0FFh", "x AND 0FFh", "buf SHRB 8"})
+    EXPECT_FALSE(IsPlainLabel(other)) << other;
+}
+
 }  // namespace
 }  // namespace korvid
