@@ -30,10 +30,10 @@ const std::vector<Idiom>& Idioms() {
       {"boolean decision", 15, BooleanDecision}, {"constant test", 4, BooleanConstantTest},
       {"ori com", 4, OriComTests}, {"short circuit", 3, ShortCircuitAndOr},
       {"unnamed labels", 2, UnnamedLabels},
-      {"frame stores", 7, FrameStores}, {"frame dead stores", 5, FrameDeadStores},
+      {"frame stores", 8, FrameStores}, {"frame dead stores", 5, FrameDeadStores},
       {"pointer copies", 4, PointerCopies}, {"big frame", 2, BigFrameCall},
       {"bool chains", 6, BoolChains}, {"common tails", 4, CommonTails}, {"shared tail call", 1, SharedTailCall},
-      {"push pop pairs", 3, PushPopPairs},
+      {"push pop pairs", 3, PushPopPairs}, {"frame saves", 6, FrameSaves},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},
       {"interrupt", 4, InterruptTrigger, [](const Builder& b) { return b.interrupts > 0; }},
   };
