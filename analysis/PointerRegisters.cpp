@@ -6,6 +6,16 @@ namespace {
 
 constexpr std::int32_t kMaxOffset = 63;
 
+// What a saved state keeps of Z; its line numbers are set apart.
+void CopyTracked(const TPtrInfo& from, TPtrInfo& to) {
+  to.ZlKnown = from.ZlKnown;
+  to.ZlSlot = from.ZlSlot;
+  to.ZhKnown = from.ZhKnown;
+  to.ZhSlot = from.ZhSlot;
+  to.Offset = from.Offset;
+  to.ZUsed = from.ZUsed;
+}
+
 }  // namespace
 
 void TPtrHelper::SetZl(std::int32_t slot) {
@@ -59,12 +69,7 @@ void TPtrHelper::ShiftSlots(std::int32_t delta) {
 
 void TPtrHelper::SaveState(const TPtrLines& lines) {
   TPtrInfo saved;
-  saved.ZlKnown = Current.ZlKnown;
-  saved.ZlSlot = Current.ZlSlot;
-  saved.ZhKnown = Current.ZhKnown;
-  saved.ZhSlot = Current.ZhSlot;
-  saved.Offset = Current.Offset;
-  saved.ZUsed = Current.ZUsed;
+  CopyTracked(Current, saved);
   saved.ZlLoadLine = lines.ZlLoad;
   saved.ZhLoadLine = lines.ZhLoad;
   saved.AdiwLine = lines.Adiw;
@@ -78,12 +83,7 @@ bool TPtrHelper::RestoreState(TPtrLines& lines) {
   if (Saved.empty()) return false;
   const TPtrInfo& saved = Saved.back();
   lines = {saved.ZlLoadLine, saved.ZhLoadLine, saved.AdiwLine, saved.PushHiLine, saved.PushLoLine, saved.AdjustLine};
-  Current.ZlKnown = saved.ZlKnown;
-  Current.ZlSlot = saved.ZlSlot;
-  Current.ZhKnown = saved.ZhKnown;
-  Current.ZhSlot = saved.ZhSlot;
-  Current.Offset = saved.Offset;
-  Current.ZUsed = saved.ZUsed;
+  CopyTracked(saved, Current);
   Saved.pop_back();
   Fresh = false;
   return true;
