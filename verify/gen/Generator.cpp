@@ -33,7 +33,7 @@ const std::vector<Idiom>& Idioms() {
       {"frame stores", 8, FrameStores}, {"frame dead stores", 5, FrameDeadStores},
       {"pointer copies", 4, PointerCopies}, {"big frame", 2, BigFrameCall},
       {"bool chains", 6, BoolChains}, {"common tails", 4, CommonTails}, {"shared tail call", 1, SharedTailCall},
-      {"push pop pairs", 3, PushPopPairs}, {"frame saves", 6, FrameSaves},
+      {"push pop pairs", 3, PushPopPairs}, {"frame saves", 4, FrameSaves},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},
       {"interrupt", 4, InterruptTrigger, [](const Builder& b) { return b.interrupts > 0; }},
   };
