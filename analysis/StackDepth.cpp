@@ -19,19 +19,6 @@ namespace {
 constexpr std::int32_t kUnreached = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t kUnknown = std::numeric_limits<std::int32_t>::max();
 
-// Usage bits of SPL or SPH on the line; an I/O access of unknown address names
-// them too. PUSH, POP, calls and returns move SP as the depth counts, without
-// reading or setting its value.
-TUsageSet StackPointerUse(const TLine& line) {
-  if (line.Memory & (mem::StackRead | mem::StackWrite)) return 0;
-  TUsageSet use = 0;
-  for (const TVarUsage& usage : line.Usages.Items())
-    if (usage.Var != nullptr && usage.Var->Kind == vk::PData &&
-        (usage.Var->Address == io::SPL || usage.Var->Address == io::SPH))
-      use |= usage.Usage & ~uMarkMask;
-  return use;
-}
-
 bool IsInstruction(const TLine& line) {
   return line.Size > 0 && (IsInstructionType(line.LineType) || line.LineType == lt::Unknown);
 }
@@ -190,6 +177,16 @@ class TDepthSolver {
 };
 
 }  // namespace
+
+TUsageSet StackPointerUse(const TLine& line) {
+  if (line.Memory & (mem::StackRead | mem::StackWrite)) return 0;
+  TUsageSet use = 0;
+  for (const TVarUsage& usage : line.Usages.Items())
+    if (usage.Var != nullptr && usage.Var->Kind == vk::PData &&
+        (usage.Var->Address == io::SPL || usage.Var->Address == io::SPH))
+      use |= usage.Usage & ~uMarkMask;
+  return use;
+}
 
 TStackDepths::TStackDepths(TLineList& lines) : Generation(AnalysisGeneration(lines)), LineCount(lines.Count()) {
   TDepthSolver(lines, Depths).Solve();

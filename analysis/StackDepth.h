@@ -17,9 +17,17 @@
 #include <optional>
 #include <vector>
 
+#include "source/UsageBits.h"
+
 namespace korvid {
 
 class TLineList;
+struct TLine;
+
+// Usage bits of SPL or SPH on the line; an I/O access of unknown address names
+// them too. PUSH, POP, calls and returns move SP as the depth counts, without
+// reading or setting its value.
+TUsageSet StackPointerUse(const TLine& line);
 
 class TStackDepths {
  public:

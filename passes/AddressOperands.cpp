@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 #include "analysis/PointerTargets.h"
@@ -12,6 +13,12 @@
 #include "source/Variables.h"
 
 namespace korvid {
+
+std::string YDisplacement(std::int64_t q) {
+  char text[16];
+  std::snprintf(text, sizeof text, "Y+%03llXh", static_cast<unsigned long long>(q));
+  return text;
+}
 
 namespace {
 

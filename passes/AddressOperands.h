@@ -22,6 +22,9 @@ struct TAddress {
   std::string Text() const;
 };
 
+// "Y+00Ah": a displacement from Y as the passes write it.
+std::string YDisplacement(std::int64_t q);
+
 // A plain number; a leading "-" only where `signedText` allows it.
 std::optional<std::int64_t> PlainNumber(std::string_view text, bool signedText = false);
 // The text before `separator` and, trimmed, after it; none when the separator is missing.

@@ -9,9 +9,11 @@
 #include "diagnostics/UserBisection.h"
 #include "passes/BitTest.h"
 #include "passes/BranchOptimisation.h"
+#include "passes/CallFrame.h"
 #include "passes/CommonExit.h"
 #include "passes/Finalise.h"
 #include "passes/FrameLoads.h"
+#include "passes/LoopOptimisation.h"
 #include "passes/Peephole.h"
 #include "passes/RemoveRedundant.h"
 #include "passes/RemoveUnreferenced.h"
@@ -226,6 +228,8 @@ const TPassTable& DefaultPasses() {
   static const TPassTable passes = [] {
     TPassTable table{};
     table[static_cast<std::size_t>(TPassStep::BitTest8)] = InlineTestBit8;
+    table[static_cast<std::size_t>(TPassStep::Loop)] = LoopOptimisation;
+    table[static_cast<std::size_t>(TPassStep::CallFrame)] = CallFrame;
     table[static_cast<std::size_t>(TPassStep::Branch)] = BranchOptimisation;
     table[static_cast<std::size_t>(TPassStep::Phase1)] = RemoveRedundant;
     table[static_cast<std::size_t>(TPassStep::Phase2)] = PeepholePass;

@@ -1,11 +1,11 @@
 #include "passes/FrameLoads.h"
 
-#include <cstdio>
 #include <string>
 
 #include "analysis/Analysis.h"
 #include "analysis/LineGraph.h"
 #include "analysis/LineKinds.h"
+#include "passes/AddressOperands.h"
 #include "passes/FrameLoadsWalk.h"
 #include "source/Expressions.h"
 #include "source/LineList.h"
@@ -45,13 +45,6 @@ bool IsPointerAccess(const TLine& line) {
 }
 
 bool IsLoad(const TLine& line) { return line.LineType == lt::LD || line.LineType == lt::LDD; }
-
-// "Y+00Ah": the displacement as the passes write it.
-std::string YDisplacement(std::int64_t q) {
-  char text[16];
-  std::snprintf(text, sizeof text, "Y+%03llXh", static_cast<unsigned long long>(q));
-  return text;
-}
 
 }  // namespace
 

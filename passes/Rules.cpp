@@ -6,9 +6,11 @@
 #include "passes/AddressConstantFolding.h"
 #include "passes/BitTest.h"
 #include "passes/BranchOptimisation.h"
+#include "passes/CallFrame.h"
 #include "passes/CommonExit.h"
 #include "passes/Finalise.h"
 #include "passes/FrameLoads.h"
+#include "passes/LoopOptimisation.h"
 #include "passes/Peephole.h"
 #include "passes/PointerToDirect.h"
 #include "passes/RegisterMoveElimination.h"
@@ -29,6 +31,8 @@ std::span<const TRule* const> AllRules() {
   static const std::vector<const TRule*> rules = [] {
     std::vector<const TRule*> all;
     for (const TRule& rule : TestBit8Rules()) all.push_back(&rule);
+    for (const TRule& rule : LoopOptimisationRules()) all.push_back(&rule);
+    for (const TRule& rule : CallFrameRules()) all.push_back(&rule);
     for (const TRule& rule : BranchOptimisationRules()) all.push_back(&rule);
     for (const TRule& rule : RemoveRedundantRules()) all.push_back(&rule);
     for (const TRule& rule : PeepholeRules()) all.push_back(&rule);

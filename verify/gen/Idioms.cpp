@@ -127,34 +127,66 @@ void CountedLoop(Builder& b) {
 }
 
 void FrameLoop(Builder& b) {
-  // for i := n downto 1 do s := s + i, with i in Y+0 and s in Y+1 reached through the
-  // frame copy in Z that the compiler pushes at a loop head.
+  // for i := n downto 1 do s := s + i, with i and s in two frame bytes reached through
+  // the frame copy in Z that the compiler pushes at a loop head, Y+k with a step of k.
+  // Beside it a byte pushed in the body, a copy of Y with a displacement, and the near
+  // misses: the copy read by MOVW, released after the loop, read by a routine.
   std::string head = b.NewLabel("floop");
+  const int k = b.rng.Chance(30) ? b.rng.Range(1, 2) : 0;
+  const int form = b.rng.Below(8);
+  const int base = k > 0 ? 2 : 0;  // i in Y+base, s in Y+base+1
+  auto z = [k, base](int q) { return "Z+" + std::to_string(base + q - k); };
   b.Op("LDI", "R16," + std::to_string(b.rng.Range(1, 9)));
-  b.Op("STD", "Y+0,R16");
+  b.Op("STD", "Y+" + std::to_string(base) + ",R16");
   b.Op("CLR", "R16");
-  b.Op("STD", "Y+1,R16");
+  b.Op("STD", "Y+" + std::to_string(base + 1) + ",R16");
   b.Line(".LOOP");
   b.Op("MOVW", "R30,R28");
+  if (k > 0) b.Op("ADIW", "R30," + std::to_string(k));
   b.Op("ST", "-Y,R31");
   b.Op("ST", "-Y,R30");
   b.Label(head);
-  b.Op("LDD", "R16,Z+1");
-  b.Op("LD", "R17,Z");
+  b.Op("LDD", "R16," + z(1));
+  b.Op("LDD", "R17," + z(0));
+  if (form == 1) {  // a byte pushed in the loop below the copy
+    b.Op("ST", "-Y,R17");
+    b.Op("LDD", "R19,Y+4");  // frame byte 1 past the copy and the pushed byte
+    b.Op("LD", "R17,Y+");
+    b.Op("ADD", "R17,R19");
+    b.Op("SUB", "R17,R19");
+  }
+  if (form == 2) {  // &s as a copy of Y with a displacement past the copy
+    b.Op("MOVW", "R26,R28");
+    b.Op("ADIW", "R26,3");
+    b.Op("LD", "R18,X");
+    b.Op("STS", b.AnyByte().name + ",R18");
+  }
+  if (form == 3) {  // the copy read as a value: the loop stays
+    b.Op("MOVW", "R26,R30");
+    b.Op("LD", "R18,X");
+    b.Op("STS", b.AnyByte().name + ",R18");
+  }
   b.Op("ADD", "R16,R17");
-  b.Op("STD", "Z+1,R16");
+  b.Op("STD", z(1) + ",R16");
   if (!b.procedures.empty() && b.rng.Chance(40)) {
     b.Op("RCALL", b.rng.Pick(b.procedures));
     b.Op("LDD", "R30,Y+0");  // the callee may change Z: reload the copy
     b.Op("LDD", "R31,Y+1");
   }
-  b.Op("LD", "R17,Z");
+  b.Op("LDD", "R17," + z(0));
   b.Op("DEC", "R17");
-  b.Op("ST", "Z,R17");
+  b.Op("STD", z(0) + ",R17");
   b.Op("BRNE", head);
+  // The copy released inside the loop's markers, or after them as a near miss.
+  const bool inside = form != 4;
+  if (inside) b.Op("ADIW", "R28,2");
   b.Line(".ENDLOOP");
-  b.Op("ADIW", "R28,2");
-  b.Op("LDD", "R16,Y+1");
+  if (!inside) b.Op("ADIW", "R28,2");
+  if (form == 5) {  // Z read after the loop: it still holds the copy
+    b.Op("LD", "R18,Z");
+    b.Op("STS", b.AnyByte().name + ",R18");
+  }
+  b.Op("LDD", "R16,Y+" + std::to_string(base + 1));
   b.Op("STS", b.AnyByte().name + ",R16");
 }
 

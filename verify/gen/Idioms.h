@@ -88,6 +88,9 @@ void CommonTails(Builder& b);
 void SharedTailRoutines(Builder& b);  // emitted with the helper routines
 void SharedTailCall(Builder& b);
 void PushPopPairs(Builder& b);
+// IdiomsSaves.cpp: PUSH R28 / PUSH R29 ... POP R29 / POP R28 around code that moves Y.
+void SaveRoutines(Builder& b);  // emitted with the helper routines
+void FrameSaves(Builder& b);
 // Calls every helper routine that no idiom called, so that none is dead code.
 void CallRemaining(Builder& b);
 

@@ -230,7 +230,7 @@ void ShortCircuitAndOr(Builder& b) {
   const std::string l = b.NewLabel("left"), l2 = b.NewLabel("right"), z = b.NewLabel("then"),
                     x = b.NewLabel("else"), done = b.NewLabel("fi");
   const Variable& result = b.AnyByte();
-  const int miss = b.rng.Below(6);  // 0: Rx read after, 1: the right operand stores
+  const int miss = b.rng.Below(5);  // 0: Rx read after, 1: the right operand stores
   b.Op("LDS", "R22," + b.AnyByte().name);
   b.Op("LDS", "R23," + b.AnyByte().name);
   b.Op("CP", "R22,R23");

@@ -136,6 +136,7 @@ void EmitRoutines(Builder& b) {
   TestBit8Routine(b);
   BigFrameRoutine(b);
   SharedTailRoutines(b);
+  SaveRoutines(b);
   if (b.far) FarTail(b, "tailfar");
 }
 

@@ -1,0 +1,124 @@
+#include "analysis/PointerRegisters.h"
+
+namespace korvid {
+
+namespace {
+
+constexpr std::int32_t kMaxOffset = 63;
+
+// What a saved state keeps of Z; its line numbers are set apart.
+void CopyTracked(const TPtrInfo& from, TPtrInfo& to) {
+  to.ZlKnown = from.ZlKnown;
+  to.ZlSlot = from.ZlSlot;
+  to.ZhKnown = from.ZhKnown;
+  to.ZhSlot = from.ZhSlot;
+  to.Offset = from.Offset;
+  to.ZUsed = from.ZUsed;
+}
+
+}  // namespace
+
+void TPtrHelper::SetZl(std::int32_t slot) {
+  Current.ZlSlot = slot;
+  Current.ZlKnown = true;
+  SetFresh(true);
+}
+
+void TPtrHelper::SetZh(std::int32_t slot) {
+  Current.ZhSlot = slot;
+  Current.ZhKnown = true;
+  Fresh = true;
+}
+
+void TPtrHelper::SetFresh(bool fresh) {
+  Fresh = fresh;
+  Current.Offset = 0;
+}
+
+bool TPtrHelper::AddOffset(std::int32_t v) {
+  const std::int32_t offset = (Fresh ? 0 : Current.Offset) + v;
+  if (offset < 0 || offset > kMaxOffset) return false;
+  Current.Offset = offset;
+  Fresh = false;
+  return true;
+}
+
+bool TPtrHelper::SubOffset(std::int32_t v) {
+  // A fresh Z has nothing to go below.
+  const std::int32_t offset = (Fresh ? 0 : Current.Offset) - v;
+  if (offset < 0 || offset > kMaxOffset) return false;
+  Current.Offset = offset;
+  return true;
+}
+
+void TPtrHelper::Invalidate() {
+  Current.ZlKnown = Current.ZhKnown = false;
+  Current.Offset = 0;
+  Current.ZUsed = false;
+  Fresh = false;
+}
+
+void TPtrHelper::ShiftSlots(std::int32_t delta) {
+  Current.ZlSlot += delta;
+  Current.ZhSlot += delta;
+  for (TPtrInfo& saved : Saved) {
+    saved.ZlSlot += delta;
+    saved.ZhSlot += delta;
+  }
+}
+
+void TPtrHelper::SaveState(const TPtrLines& lines) {
+  TPtrInfo saved;
+  CopyTracked(Current, saved);
+  saved.ZlLoadLine = lines.ZlLoad;
+  saved.ZhLoadLine = lines.ZhLoad;
+  saved.AdiwLine = lines.Adiw;
+  saved.PushHiLine = lines.PushHi;
+  saved.PushLoLine = lines.PushLo;
+  saved.AdjustLine = lines.Adjust;
+  Saved.push_back(saved);
+}
+
+bool TPtrHelper::RestoreState(TPtrLines& lines) {
+  if (Saved.empty()) return false;
+  const TPtrInfo& saved = Saved.back();
+  lines = {saved.ZlLoadLine, saved.ZhLoadLine, saved.AdiwLine, saved.PushHiLine, saved.PushLoLine, saved.AdjustLine};
+  CopyTracked(saved, Current);
+  Saved.pop_back();
+  Fresh = false;
+  return true;
+}
+
+bool TPtrHelper::DropState() {
+  if (Saved.empty()) return false;
+  Saved.pop_back();
+  return true;
+}
+
+bool TPtrHelper::MatchOtherPop() {
+  if (Current.OtherPushes > 0) {
+    --Current.OtherPushes;
+    return true;
+  }
+  return Saved.empty();
+}
+
+void tZStack::Push(std::int32_t reg) {
+  const bool copy = (reg == 30 && Low) || (reg == 31 && High);
+  Entries.push_back({reg, copy});
+}
+
+std::optional<tZStack::tZStackEntry> tZStack::Pop(std::int32_t reg) {
+  if (Entries.empty()) return std::nullopt;
+  const tZStackEntry top = Entries.back();
+  Entries.pop_back();
+  if (reg == 30 || reg == 31) (reg == 30 ? Low : High) = top.Reg == reg && top.Value;
+  return top;
+}
+
+void tZStack::Written(std::int32_t reg) {
+  if (reg == 30) Low = false;
+  if (reg == 31) High = false;
+}
+
+}  // namespace korvid

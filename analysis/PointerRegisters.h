@@ -1,0 +1,105 @@
+// Bookkeeping of the Z pointer (R30:R31) while a pass walks the code:
+// TPtrHelper follows where Z was loaded from in the Y frame and how far it has
+// moved since, for folding Z loads into displacements; tZStack follows whether
+// Z holds the loop's copy of Y across PUSH and POP:
+//   LDD ZL,Y+3 / LDD ZH,Y+4 / ADIW ZL,2   -> Z is the word at Y+3 plus 2
+//   PUSH R30 / PUSH R31 / LDI R30,.. / POP R31 / POP R30   -> the copy is back in Z
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace korvid {
+
+struct TPtrInfo {
+  bool ZlKnown = false;
+  std::int32_t ZlSlot = 0;
+  bool ZhKnown = false;
+  std::int32_t ZhSlot = 0;
+  // The tracked Z is the loaded Z plus Offset, kept within 0..63.
+  std::int32_t Offset = 0;
+  // PUSH lines of other registers since this state was saved, not yet popped.
+  std::int32_t OtherPushes = 0;
+  // Lines of a saved state: the PUSH pair of Z (-1: not removable), the Z
+  // loads, the first adjustment folded into Offset, an ADIW put in before the pushes.
+  std::int32_t PushHiLine = -1, PushLoLine = -1;
+  std::int32_t ZlLoadLine = -1, ZhLoadLine = -1;
+  std::int32_t AdjustLine = -1, AdiwLine = -1;
+  // Z was used for a memory access since it was loaded.
+  bool ZUsed = false;
+};
+
+// The line numbers a state is saved and restored with.
+struct TPtrLines {
+  std::int32_t ZlLoad = -1, ZhLoad = -1, Adiw = -1, PushHi = -1, PushLo = -1, Adjust = -1;
+};
+
+class TPtrHelper {
+ public:
+  void SetZl(std::int32_t slot);
+  void SetZh(std::int32_t slot);
+  // Fresh: Z was just loaded and no adjustment has set Offset yet.
+  void SetFresh(bool fresh);
+  bool IsValid() const { return Current.ZlKnown && Current.ZhKnown; }
+  const TPtrInfo& State() const { return Current; }
+
+  // False, changing nothing, when Offset would leave 0..63.
+  bool AddOffset(std::int32_t v);
+  bool SubOffset(std::int32_t v);
+  // Offset back to 0; whether Z was used stays as it is, so loads that were used are kept.
+  void ResetOffset() { Current.Offset = 0; }
+  void Invalidate();
+  void SetZUsed(bool used) { Current.ZUsed = used; }
+  void SetOtherPushes(std::int32_t n) { Current.OtherPushes = n; }
+  void CountOtherPush() { ++Current.OtherPushes; }
+  // A pre-decrement access through Y moves the frame slots one byte up; a
+  // post-increment one moves them down.
+  void ShiftSlots(std::int32_t delta);
+  void UnshiftSlots(std::int32_t delta) { ShiftSlots(-delta); }
+
+  void SaveState(const TPtrLines& lines);
+  // False when nothing is saved; otherwise the last saved state is live again.
+  bool RestoreState(TPtrLines& lines);
+  bool DropState();
+  // A POP of another register: it matches a PUSH counted since the last save.
+  bool MatchOtherPop();
+  void Clear() { Saved.clear(); }
+
+ private:
+  TPtrInfo Current;
+  bool Fresh = false;
+  std::vector<TPtrInfo> Saved;
+};
+
+// The hardware stack as PUSH and POP lines change it, and whether each byte
+// of Z holds the copy of Y. A byte pushed from R30 or R31 carries whether it
+// held the copy; only a POP into the same register brings that back.
+class tZStack {
+ public:
+  struct tZStackEntry {
+    std::int32_t Reg;
+    bool Value;
+    bool operator==(const tZStackEntry& other) const = default;
+  };
+
+  void Push(std::int32_t reg);
+  // The entry popped into reg; none when the stack is empty.
+  std::optional<tZStackEntry> Pop(std::int32_t reg);
+
+  bool CopyInZ() const { return Low && High; }
+  // Whether R30 or R31 holds its byte of the copy.
+  bool Holds(std::int32_t reg) const { return reg == 30 ? Low : reg == 31 && High; }
+  void SetCopyInZ(bool copy) { Low = High = copy; }
+  // One byte of Z set again: the copy is no longer whole.
+  void Written(std::int32_t reg);
+  // A byte of the copy loaded back into its register.
+  void Restored(std::int32_t reg) { (reg == 30 ? Low : High) = true; }
+
+  bool operator==(const tZStack& other) const = default;
+
+ private:
+  std::vector<tZStackEntry> Entries;
+  bool Low = false, High = false;
+};
+
+}  // namespace korvid
