@@ -44,11 +44,14 @@ void CallAnyProcedure(Builder& b) {
 
 void SaveRoutines(Builder& b) {
   // Pops past its return address (three bytes on the largest devices) to the
-  // caller's last pushed byte, and puts everything back.
+  // caller's last pushed byte, and puts everything back. The registers that
+  // held return address bytes are cleared: a program whose results depend on
+  // where its code lies changes with every change of size.
   BeginRoutine(b, "peek", 0);
   for (const char* r : {"R30", "R31", "R19", "R18"}) b.Op("POP", r);
   for (const char* r : {"R18", "R19", "R31", "R30"}) b.Op("PUSH", r);
   b.Op("STS", "vol,R18");
+  for (const char* r : {"R19", "R30", "R31"}) b.Op("LDI", std::string(r) + ",0");
   EndRoutine(b, "peek");
   // Leaves Y one byte lower on one path only.
   BeginRoutine(b, "ymove", 0);
