@@ -31,6 +31,7 @@ std::span<const TRule* const> AllRules() {
     for (const TRule& rule : BranchOptimisationRules()) all.push_back(&rule);
     for (const TRule& rule : RemoveRedundantRules()) all.push_back(&rule);
     for (const TRule& rule : PeepholeRules()) all.push_back(&rule);
+    for (const TRule& rule : InliningRules()) all.push_back(&rule);
     for (const TRule& rule : AndiBitTestRules()) all.push_back(&rule);
     for (const TRule& rule : AddressConstantFoldingRules()) all.push_back(&rule);
     for (const TRule& rule : PointerToDirectRules()) all.push_back(&rule);

@@ -266,6 +266,19 @@ const std::vector<Shape>& Shapes() {
       {"PUSH and POP around a join", "\njoin.*:\n        POP"},
       {"PUSH and POP around a read of SP", "        IN      R26,3Dh\n"},
       {"POP R17 closing PUSH R16", "        POP     R17\n        STS     b*,R16\n"},
+      // Calls of routines smaller than a call, and their near misses.
+      {"routine that only returns", "\ninl.empty:\n.LINE *\n        RET\n"},
+      {"call with its note", ".BRANCH 18, inl.*\n        *CALL*inl."},
+      {"call after a skip", "        SBR*    R16,*\n        *CALL*inl."},
+      {"call after NO_ALLOW_INLINE", ".OPTI NO_ALLOW_INLINE\n        *CALL*inl."},
+      {"routine that jumps away", "\ninl.jump:\n.LINE *\n        *JMP    proc"},
+      {"routine that jumps across the data block", "\ninl.far:\n.LINE *\n        JMP     far0\n"},
+      {"parameter pushed, called, released", "        ST      -Y,*\n        *CALL*inl.param\n        ADIW    R28,"},
+      {"parameter in _ACCA", "        ST      -Y,_ACCA\n        *CALL*inl.param\n"},
+      {"three parameter bytes released", "inl.param\n        ADIW    R28,3\n"},
+      {"release whose flags are read", "        ADIW    R28,*\n        BRNE    rel."},
+      {"delay routine called far", "        CALL    SYSTEM.UDELAY\n"},
+      {"entry label called", "        *CALL*inl.entry\n"},
   };
   return shapes;
 }

@@ -33,7 +33,7 @@ const std::vector<Idiom>& Idioms() {
       {"frame stores", 7, FrameStores}, {"frame dead stores", 5, FrameDeadStores},
       {"pointer copies", 4, PointerCopies}, {"big frame", 2, BigFrameCall},
       {"bool chains", 6, BoolChains}, {"common tails", 4, CommonTails}, {"shared tail call", 1, SharedTailCall},
-      {"push pop pairs", 3, PushPopPairs},
+      {"push pop pairs", 3, PushPopPairs}, {"inline call", 3, InlineCall},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},
       {"interrupt", 4, InterruptTrigger, [](const Builder& b) { return b.interrupts > 0; }},
   };
@@ -134,6 +134,7 @@ void Main(Builder& b, const GenOptions& options) {
   }
   b.Marker();
   CallPhase3Routines(b);
+  CallInlineRoutines(b);
   CallRemaining(b);
   b.Observe();
   // Everything computed goes out of the port; main returns w0.

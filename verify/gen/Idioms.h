@@ -116,6 +116,11 @@ void EnableInterrupts(Builder& b);
 void InterruptTrigger(Builder& b);
 void RaiseRemaining(Builder& b);  // raises every interrupt no idiom raised
 
+// IdiomsInline.cpp: calls of routines smaller than a call, and the near misses.
+void InlineRoutines(Builder& b);  // emitted with the helper routines
+void InlineCall(Builder& b);
+void CallInlineRoutines(Builder& b);  // calls every one no idiom called
+
 // IdiomsRoutines.cpp: routines nothing calls and the near misses that something enters.
 void EmitPhase3Routines(Builder& b);
 void CallPhase3Routines(Builder& b);  // the near misses, from main
