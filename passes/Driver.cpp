@@ -11,6 +11,7 @@
 #include "passes/BranchOptimisation.h"
 #include "passes/CommonExit.h"
 #include "passes/FrameLoads.h"
+#include "passes/InterruptRegs.h"
 #include "passes/Peephole.h"
 #include "passes/RemoveRedundant.h"
 #include "passes/RemoveUnreferenced.h"
@@ -225,6 +226,7 @@ const TPassTable& DefaultPasses() {
   static const TPassTable passes = [] {
     TPassTable table{};
     table[static_cast<std::size_t>(TPassStep::BitTest8)] = InlineTestBit8;
+    table[static_cast<std::size_t>(TPassStep::InterruptRegs)] = InterruptRegisterSaving;
     table[static_cast<std::size_t>(TPassStep::Branch)] = BranchOptimisation;
     table[static_cast<std::size_t>(TPassStep::Phase1)] = RemoveRedundant;
     table[static_cast<std::size_t>(TPassStep::Phase2)] = PeepholePass;

@@ -8,6 +8,7 @@
 #include "passes/BranchOptimisation.h"
 #include "passes/CommonExit.h"
 #include "passes/FrameLoads.h"
+#include "passes/InterruptRegs.h"
 #include "passes/Peephole.h"
 #include "passes/PointerToDirect.h"
 #include "passes/RegisterMoveElimination.h"
@@ -28,6 +29,7 @@ std::span<const TRule* const> AllRules() {
   static const std::vector<const TRule*> rules = [] {
     std::vector<const TRule*> all;
     for (const TRule& rule : TestBit8Rules()) all.push_back(&rule);
+    for (const TRule& rule : InterruptRegsRules()) all.push_back(&rule);
     for (const TRule& rule : BranchOptimisationRules()) all.push_back(&rule);
     for (const TRule& rule : RemoveRedundantRules()) all.push_back(&rule);
     for (const TRule& rule : PeepholeRules()) all.push_back(&rule);

@@ -26,14 +26,14 @@ const std::vector<Idiom>& Idioms() {
       {"store then reload", 1, StoreThenReload},
       {"ptr beside", 6, PointerBesideVariable}, {"flags after call", 2, FlagsAfterCall},
       {"register via pointer", 5, RegisterThroughPointer}, {"testbit8", 5, TestBit8Call},
-      {"andi masks", 9, AndiMasks},
+      {"andi masks", 10, AndiMasks},
       {"boolean decision", 15, BooleanDecision}, {"constant test", 4, BooleanConstantTest},
       {"ori com", 4, OriComTests}, {"short circuit", 3, ShortCircuitAndOr},
       {"unnamed labels", 2, UnnamedLabels},
       {"frame stores", 7, FrameStores}, {"frame dead stores", 5, FrameDeadStores},
-      {"pointer copies", 4, PointerCopies}, {"big frame", 2, BigFrameCall},
+      {"pointer copies", 5, PointerCopies}, {"big frame", 2, BigFrameCall},
       {"bool chains", 6, BoolChains}, {"common tails", 4, CommonTails}, {"shared tail call", 1, SharedTailCall},
-      {"push pop pairs", 3, PushPopPairs}, {"inline call", 3, InlineCall},
+      {"push pop pairs", 3, PushPopPairs}, {"inline call", 1, InlineCall},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},
       {"interrupt", 4, InterruptTrigger, [](const Builder& b) { return b.interrupts > 0; }},
   };
@@ -167,6 +167,7 @@ std::string GenerateProgram(std::uint64_t seed, const GenOptions& options) {
   if (b.ownStart) b.interrupts = interrupts < 15 ? 0 : interrupts < 40 ? 1 : 2;
   else b.interrupts = interrupts < 70 ? 0 : 1 + interrupts % 2;
   b.far = b.rng.Chance(15);
+  PlanInterruptEntries(b);
   Header(b, seed);
   if (b.ownStart) EmitStart(b);
   if (b.far) EmitFarRoutines(b);  // the data block between these and main

@@ -111,6 +111,7 @@ void FarTail(Builder& b, const std::string& name);
 void FarCall(Builder& b);
 
 // IdiomsInterrupts.cpp: interrupt routines, their enabling and raising.
+void PlanInterruptEntries(Builder& b);  // before the vector table names them
 void EmitInterruptRoutines(Builder& b);
 void EnableInterrupts(Builder& b);
 void InterruptTrigger(Builder& b);
