@@ -307,6 +307,8 @@ bool TAnalysis::ReadsStackPointerBetween(int from, int to) const {
   return korvid::ReadsStackPointerBetween(Program, from, to);
 }
 
+bool TAnalysis::TouchesStack(int i) const { return korvid::TouchesStack(*Program.Line(i)); }
+
 bool TAnalysis::LabelNeeded(int i) const {
   const TLine& line = *Program.Line(i);
   if (line.LabelName.empty()) return false;

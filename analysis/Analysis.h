@@ -165,6 +165,9 @@ class TAnalysis {
   std::optional<int> StackDepth(int i) const;
   // Whether SP may be read on a path from line `from` up to, not including, `to` (-1: until it returns).
   bool ReadsStackPointerBetween(int from, int to) const;
+  // Whether line i moves SP or sees where it points (PUSH, POP, calls,
+  // returns, SPL and SPH): it does otherwise when run at another depth.
+  bool TouchesStack(int i) const;
 
   // --- control flow
   // Whether the label on line i must stay: other lines name it, data or an

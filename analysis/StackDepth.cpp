@@ -225,4 +225,8 @@ bool ReadsStackPointerBetween(TLineList& lines, int from, int to) {
   return false;
 }
 
+bool TouchesStack(const TLine& line) {
+  return (line.Memory & (mem::StackRead | mem::StackWrite)) != 0 || StackPointerUse(line) != 0;
+}
+
 }  // namespace korvid

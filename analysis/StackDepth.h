@@ -52,4 +52,9 @@ class TStackDepths {
 // call, unknown code or a transfer the line graph cannot follow counts as a read.
 bool ReadsStackPointerBetween(TLineList& lines, int from, int to);
 
+struct TLine;
+// Whether the line moves SP or sees where it points: PUSH, POP, calls,
+// returns, and any access of SPL or SPH (an I/O access of unknown address too).
+bool TouchesStack(const TLine& line);
+
 }  // namespace korvid

@@ -13,6 +13,7 @@
 #include "passes/CommonExit.h"
 #include "passes/Finalise.h"
 #include "passes/FrameLoads.h"
+#include "passes/InterruptRegs.h"
 #include "passes/LoopOptimisation.h"
 #include "passes/Peephole.h"
 #include "passes/RemoveRedundant.h"
@@ -228,6 +229,7 @@ const TPassTable& DefaultPasses() {
   static const TPassTable passes = [] {
     TPassTable table{};
     table[static_cast<std::size_t>(TPassStep::BitTest8)] = InlineTestBit8;
+    table[static_cast<std::size_t>(TPassStep::InterruptRegs)] = InterruptRegisterSaving;
     table[static_cast<std::size_t>(TPassStep::Loop)] = LoopOptimisation;
     table[static_cast<std::size_t>(TPassStep::CallFrame)] = CallFrame;
     table[static_cast<std::size_t>(TPassStep::Branch)] = BranchOptimisation;

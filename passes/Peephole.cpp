@@ -107,6 +107,7 @@ bool TPeepholeWalk::Try(const TRule& rule, TMatch match, int i) {
 
 void TPeepholeWalk::Step(int i) {
   const TLine* line = Lines.Line(i);
+  if (line != nullptr && line->LineType == lt::OPTI) NoteInlineDirective(*line);
   if (!Examine(line)) return;
   const TLineType type = line->LineType;
   if (IsBranchType(type)) {
@@ -144,8 +145,11 @@ void TPeepholeWalk::Step(int i) {
     case lt::JMP:
       Try(JumpThreadRule, &TPeepholeWalk::JumpThread, i);
       break;
+    case lt::RCALL:
+      TryInline(i);
+      break;
     case lt::CALL:
-      Try(CallToRcallRule, &TPeepholeWalk::CallToRcall, i);
+      if (!TryInline(i)) Try(CallToRcallRule, &TPeepholeWalk::CallToRcall, i);
       break;
     case lt::PUSH:
       TryPushPopPair(i);

@@ -16,6 +16,8 @@ class TAnalysis;
 class TLineList;
 
 std::span<const TRule> PeepholeRules();
+// The rules of the walk that inline calls of small routines.
+std::span<const TRule> InliningRules();
 
 // True when the program changed.
 bool PeepholePass(TLineList& lines, const TAnalysis& facts);

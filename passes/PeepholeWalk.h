@@ -1,5 +1,6 @@
 // The peephole pass's walk, shared by the files that hold its rules: the
-// register rules (Peephole.cpp) and the transfer rules (PeepholeTransfers.cpp).
+// register rules (Peephole.cpp), the transfer rules (PeepholeTransfers.cpp)
+// and the inlining of calls (Inlining.cpp).
 #pragma once
 #include <span>
 #include <string_view>
@@ -45,6 +46,20 @@ class TPeepholeWalk {
   bool SkipReversal(int i, TEditBatch& batch) const;
   bool CallToRcall(int i, TEditBatch& batch) const;
 
+  // Inlining rules (Inlining.cpp).
+  void NoteInlineDirective(const TLine& line);
+  bool TryInline(int i);
+  bool InlineEmpty(int i, TEditBatch& batch) const;
+  bool InlineOne(int i, TEditBatch& batch) const;
+  bool InlineJumpCall(int i, TEditBatch& batch) const;
+  bool InlineParameter(int i, TEditBatch& batch) const;
+  // The first instruction of the routine the call on line `call` names, when
+  // the call may be inlined at all; -1 otherwise.
+  int InlineBody(int call) const;
+  // Line k does the same wherever it runs, at any stack depth.
+  bool RunsAnywhere(int k) const;
+  bool ReturnsAfter(int k) const;
+
   // The first instruction at or after line `from` with only labels and
   // passive markers before it; -1 when anything else comes first.
   int InstructionFrom(int from) const;
@@ -60,6 +75,8 @@ class TPeepholeWalk {
   const TRegFlagSet Shared;  // registers interrupts or pointers may see
   bool PastEntry = false;
   bool Changed = false;
+  // The last ALLOW_INLINE or NO_ALLOW_INLINE above the line walked decides.
+  bool AllowInline = true;
 };
 
 }  // namespace korvid

@@ -10,6 +10,7 @@
 #include "passes/CommonExit.h"
 #include "passes/Finalise.h"
 #include "passes/FrameLoads.h"
+#include "passes/InterruptRegs.h"
 #include "passes/LoopOptimisation.h"
 #include "passes/Peephole.h"
 #include "passes/PointerToDirect.h"
@@ -33,9 +34,11 @@ std::span<const TRule* const> AllRules() {
     for (const TRule& rule : TestBit8Rules()) all.push_back(&rule);
     for (const TRule& rule : LoopOptimisationRules()) all.push_back(&rule);
     for (const TRule& rule : CallFrameRules()) all.push_back(&rule);
+    for (const TRule& rule : InterruptRegsRules()) all.push_back(&rule);
     for (const TRule& rule : BranchOptimisationRules()) all.push_back(&rule);
     for (const TRule& rule : RemoveRedundantRules()) all.push_back(&rule);
     for (const TRule& rule : PeepholeRules()) all.push_back(&rule);
+    for (const TRule& rule : InliningRules()) all.push_back(&rule);
     for (const TRule& rule : AndiBitTestRules()) all.push_back(&rule);
     for (const TRule& rule : AddressConstantFoldingRules()) all.push_back(&rule);
     for (const TRule& rule : PointerToDirectRules()) all.push_back(&rule);

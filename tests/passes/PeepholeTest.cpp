@@ -87,7 +87,7 @@ TEST(Peephole, TransferRules) {
 }
 
 TEST(Peephole, CallsShortenExceptTheDelay) {
-  const std::string routines = ".FUNC g\ng:\n INC R16\n RET\n.ENDFUNC\n.FUNC SYSTEM.UDELAY\nSYSTEM.UDELAY:\n RET\n.ENDFUNC\n";
+  const std::string routines = ".FUNC g\ng:\n INC R16\n SWAP R16\n RET\n.ENDFUNC\n.FUNC SYSTEM.UDELAY\nSYSTEM.UDELAY:\n RET\n.ENDFUNC\n";
   const std::string program = testing::Program(" LDI R16,1\n CALL g\n CALL SYSTEM.UDELAY\n", routines);
   testing::ExpectCases(PeepholePass, {{"calls", program, {" CALL g"}, {" RCALL g", " CALL SYSTEM.UDELAY"}}});
 }

@@ -266,6 +266,25 @@ const std::vector<Shape>& Shapes() {
       {"PUSH and POP around a join", "\njoin.*:\n        POP"},
       {"PUSH and POP around a read of SP", "        IN      R26,3Dh\n"},
       {"POP R17 closing PUSH R16", "        POP     R17\n        STS     b*,R16\n"},
+      // Calls of routines smaller than a call, and their near misses.
+      {"routine that only returns", "\ninl.empty:\n.LINE *\n        RET\n"},
+      {"call with its note", ".BRANCH 18, inl.*\n        *CALL*inl."},
+      {"call after a skip", "        SBR*    R16,*\n        *CALL*inl."},
+      {"call after NO_ALLOW_INLINE", ".OPTI NO_ALLOW_INLINE\n        *CALL*inl."},
+      {"routine that jumps away", "\ninl.jump:\n.LINE *\n        *JMP    proc"},
+      {"routine that jumps across the data block", "\ninl.far:\n.LINE *\n        JMP     far0\n"},
+      {"parameter pushed, called, released", "        ST      -Y,*\n        *CALL*inl.param\n        ADIW    R28,"},
+      {"parameter in _ACCA", "        ST      -Y,_ACCA\n        *CALL*inl.param\n"},
+      {"three parameter bytes released", "inl.param\n        ADIW    R28,3\n"},
+      {"release whose flags are read", "        ADIW    R28,*\n        BRNE    rel."},
+      {"delay routine called far", "        CALL    SYSTEM.UDELAY\n"},
+      {"entry label called", "        *CALL*inl.entry\n"},
+      // Handlers marked REGS behind the library's save-everything stub.
+      {"stub saving every register", "        PUSH    R16\n        IN      R16,SREG\n        PUSH    R16\n"
+                                     "        CALL    SYSTEM.SaveAllRegs\n        CALL    UNIT.h"},
+      {"stub restoring R16 and SREG", "        OUT     SREG,R16\n        POP     R16\n        RETI\n"},
+      {"vector row to a stub", "*JMP*SYSTEM.$h"},
+      {"REGS right after the handler's label", "\nUNIT.h*:\n.LINE *\n.OPTI REGS\n"},
   };
   return shapes;
 }
@@ -393,6 +412,8 @@ TEST(Generator, InterruptRoutinesRestoreWhatTheyChange) {
         }
       }
       EXPECT_EQ(pushed, popped) << "seed " << seed;
+      // The library's stub: the library saves and restores the rest.
+      if (body.size() > 3 && body[3].word + " " + body[3].operands == "CALL SYSTEM.SaveAllRegs") continue;
       ASSERT_GE(body.size(), 6u);
       EXPECT_EQ(body[1].word + " " + body[1].operands, "IN R16,SREG") << "seed " << seed;
       EXPECT_EQ(body[body.size() - 3].word + " " + body[body.size() - 3].operands, "OUT SREG,R16") << "seed " << seed;

@@ -58,6 +58,10 @@ class Builder {
   int interrupts = 0;
   bool far = false;
   int triggered = 0;                        // bit k: main raised INTk
+  // What vector row k names: "isrk", or the library stub "SYSTEM.$hk" that saves every
+  // register around a call of a handler marked REGS.
+  std::vector<std::string> interruptEntries;
+  std::vector<std::string> handlersCalledFromMain;
 
   std::vector<std::string> stored;           // STS targets since the last Observe()
   std::vector<std::string> called;           // RCALL and CALL targets so far

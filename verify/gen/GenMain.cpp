@@ -12,7 +12,7 @@ constexpr const char* kUsage =
     "Usage: korvid-gen SEED [--blocks N] [--lines N]\n"
     "Writes to standard output a random program in the compiler's dialect; the same\n"
     "SEED (a whole number) always gives the same program.\n"
-    "  --blocks N   idioms in the main routine, 1 to 100000 (default 32)\n"
+    "  --blocks N   idioms in the main routine, 1 to 100000 (default 36)\n"
     "  --lines N    more idioms until the program has at least N lines, 0 to 10000000\n"
     "Exit status: 0 written, 2 a command line not understood.\n";
 

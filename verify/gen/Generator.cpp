@@ -25,15 +25,15 @@ const std::vector<Idiom>& Idioms() {
       {"jump chains", 2, JumpChains}, {"frame bounce", 1, FrameStackBounce}, {"pointer last step", 1, PointerLastStep},
       {"store then reload", 1, StoreThenReload},
       {"ptr beside", 6, PointerBesideVariable}, {"flags after call", 2, FlagsAfterCall},
-      {"register via pointer", 5, RegisterThroughPointer}, {"testbit8", 5, TestBit8Call},
-      {"andi masks", 9, AndiMasks},
-      {"boolean decision", 15, BooleanDecision}, {"constant test", 4, BooleanConstantTest},
+      {"register via pointer", 5, RegisterThroughPointer}, {"testbit8", 6, TestBit8Call},
+      {"andi masks", 10, AndiMasks},
+      {"boolean decision", 17, BooleanDecision}, {"constant test", 4, BooleanConstantTest},
       {"ori com", 4, OriComTests}, {"short circuit", 3, ShortCircuitAndOr},
       {"unnamed labels", 2, UnnamedLabels},
-      {"frame stores", 8, FrameStores}, {"frame dead stores", 5, FrameDeadStores},
-      {"pointer copies", 4, PointerCopies}, {"big frame", 2, BigFrameCall},
+      {"frame stores", 8, FrameStores}, {"frame dead stores", 6, FrameDeadStores},
+      {"pointer copies", 5, PointerCopies}, {"big frame", 2, BigFrameCall},
       {"bool chains", 6, BoolChains}, {"common tails", 4, CommonTails}, {"shared tail call", 1, SharedTailCall},
-      {"push pop pairs", 3, PushPopPairs}, {"frame saves", 4, FrameSaves},
+      {"push pop pairs", 3, PushPopPairs}, {"frame saves", 4, FrameSaves}, {"inline call", 1, InlineCall},
       {"nibble shift", 2, NibbleShift}, {"t flag twice", 2, TFlagTwice}, {"test of result", 3, TestOfResult},
       {"pair moves", 2, PairMoves}, {"pair copied back", 2, PairCopiedBack},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},
@@ -140,6 +140,7 @@ void Main(Builder& b, const GenOptions& options) {
   }
   b.Marker();
   CallPhase3Routines(b);
+  CallInlineRoutines(b);
   CallRemaining(b);
   b.Observe();
   // Everything computed goes out of the port; main returns w0.
@@ -172,6 +173,7 @@ std::string GenerateProgram(std::uint64_t seed, const GenOptions& options) {
   if (b.ownStart) b.interrupts = interrupts < 15 ? 0 : interrupts < 40 ? 1 : 2;
   else b.interrupts = interrupts < 70 ? 0 : 1 + interrupts % 2;
   b.far = b.rng.Chance(15);
+  PlanInterruptEntries(b);
   Header(b, seed);
   if (b.ownStart) EmitStart(b);
   if (b.far) EmitFarRoutines(b);  // the data block between these and main

@@ -6,7 +6,7 @@
 namespace korvid::verify::gen {
 
 struct GenOptions {
-  int blocks = 32;  // idioms in main
+  int blocks = 36;  // idioms in main
   int lines = 0;    // more idioms until the program has at least this many lines
 };
 

@@ -120,10 +120,16 @@ void FarTail(Builder& b, const std::string& name);
 void FarCall(Builder& b);
 
 // IdiomsInterrupts.cpp: interrupt routines, their enabling and raising.
+void PlanInterruptEntries(Builder& b);  // before the vector table names them
 void EmitInterruptRoutines(Builder& b);
 void EnableInterrupts(Builder& b);
 void InterruptTrigger(Builder& b);
 void RaiseRemaining(Builder& b);  // raises every interrupt no idiom raised
+
+// IdiomsInline.cpp: calls of routines smaller than a call, and the near misses.
+void InlineRoutines(Builder& b);  // emitted with the helper routines
+void InlineCall(Builder& b);
+void CallInlineRoutines(Builder& b);  // calls every one no idiom called
 
 // IdiomsRoutines.cpp: routines nothing calls and the near misses that something enters.
 void EmitPhase3Routines(Builder& b);

@@ -15,17 +15,15 @@ std::vector<std::string> Kept(Builder& b) {
   return kept;
 }
 
-void InterruptRoutine(Builder& b, int k) {
-  const std::string name = "isr" + std::to_string(k);
-  // Counts in one shared variable, mixes into the other: both volatile.
+// Counts in one shared variable, mixes into the other (both volatile), and leaves Z set
+// and N, V, S, C clear, as a compare does only for equal values, and a register value of
+// its own: whatever the routine fails to restore shows in the caller. The last two lines
+// are dead once the registers are restored, so a correct optimiser may drop them.
+// `between`: after the first line (a directive there follows code).
+void InterruptWork(Builder& b, int k, const std::vector<std::string>& regs, const std::string& between = "") {
   const std::string counter = k == 0 ? "ticks" : "shared", other = k == 0 ? "shared" : "ticks";
-  const std::vector<std::string> regs = Kept(b);  // the first two
-  BeginRoutine(b, name, -1);
-  b.Op("PUSH", "R16");
-  b.Op("IN", "R16,SREG");
-  b.Op("PUSH", "R16");
-  for (int i = 0; i < 2; ++i) b.Op("PUSH", regs[i]);
   b.Op("LDS", "R16," + counter);
+  if (!between.empty()) b.Line(between);
   b.Op("SUBI", "R16,0FFh");
   b.Op("STS", counter + ",R16");
   b.Op("LDS", regs[0] + "," + other);
@@ -33,12 +31,20 @@ void InterruptRoutine(Builder& b, int k) {
   b.Op("MOV", regs[1] + "," + regs[0]);
   b.Op("SWAP", regs[1]);
   b.Op("STS", other + "," + regs[1]);
-  // Leaves Z set and N, V, S, C clear, as a compare does only for equal values, and a
-  // register value of its own: whatever it fails to restore shows in the caller. Both
-  // are dead once restored, so a correct optimiser may drop the two lines.
   const std::string mark = std::to_string(b.rng.Range(1, 255));
   b.Op("LDI", regs[0] + "," + mark);
   b.Op("CPI", regs[0] + "," + mark);
+}
+
+void InterruptRoutine(Builder& b, int k) {
+  const std::string name = "isr" + std::to_string(k);
+  const std::vector<std::string> regs = Kept(b);  // the first two
+  BeginRoutine(b, name, -1);
+  b.Op("PUSH", "R16");
+  b.Op("IN", "R16,SREG");
+  b.Op("PUSH", "R16");
+  for (int i = 0; i < 2; ++i) b.Op("PUSH", regs[i]);
+  InterruptWork(b, k, regs);
   for (int i = 1; i >= 0; --i) b.Op("POP", regs[i]);
   b.Op("POP", "R16");
   b.Op("OUT", "SREG,R16");
@@ -97,10 +103,95 @@ void RaiseInterrupt(Builder& b, int bit) {
   b.Op("STS", b.OtherByte(result).name + "," + kept[2]);
 }
 
+// The library as the harness's runtime has it: every register and SREG into the
+// runtime's part of RAM (which the check does not compare) and back.
+void SaveAllRegs(Builder& b) {
+  BeginRoutine(b, "SYSTEM.SaveAllRegs", 0);
+  for (int r = 0; r < 32; ++r) b.Op("STS", std::to_string(0x1F00 + r) + ",R" + std::to_string(r));
+  b.Op("IN", "R0,SREG");
+  b.Op("STS", std::to_string(0x1F20) + ",R0");
+  b.Op("LDS", "R0," + std::to_string(0x1F00));
+  b.stored.clear();
+  EndRoutine(b, "SYSTEM.SaveAllRegs");
+  BeginRoutine(b, "SYSTEM.RestoreAllRegs", 0);
+  b.Op("LDS", "R0," + std::to_string(0x1F20));
+  b.Op("OUT", "SREG,R0");
+  for (int r = 0; r < 32; ++r) b.Op("LDS", "R" + std::to_string(r) + "," + std::to_string(0x1F00 + r));
+  EndRoutine(b, "SYSTEM.RestoreAllRegs");
+}
+
+void Stub(Builder& b, int k, const std::string& handler) {
+  const std::string& name = b.interruptEntries[static_cast<size_t>(k)];
+  BeginRoutine(b, name, -1);
+  b.Op("PUSH", "R16");
+  b.Op("IN", "R16,SREG");
+  b.Op("PUSH", "R16");
+  b.Op("CALL", "SYSTEM.SaveAllRegs");
+  b.Op("CALL", handler);
+  b.Op("CALL", "SYSTEM.RestoreAllRegs");
+  b.Op("POP", "R16");
+  b.Op("OUT", "SREG,R16");
+  b.Op("POP", "R16");
+  EndRoutine(b, name, "RETI");
+}
+
+// A handler that saves nothing itself; the directive may stand before the label or
+// after code. Near misses: it leaves by a jump, calls a label of its own, or main calls it.
+void Handler(Builder& b, int k, const std::string& name) {
+  const int shape = b.rng.Below(10);
+  const std::vector<std::string> regs = Kept(b);
+  b.Line("");
+  b.Line(".FUNC " + name);
+  b.Line(".RETURNS 0");
+  if (shape == 0) b.Line(".OPTI REGS");
+  b.Label(name);
+  b.Marker();
+  if (shape > 1) b.Line(".OPTI REGS");
+  b.stored.clear();
+  InterruptWork(b, k, regs, shape == 1 ? ".OPTI REGS" : "");
+  if (shape == 2) {
+    b.Op("RJMP", "proc0");  // emitted with the helper routines, after this one
+    EndRoutine(b, name, "");
+    return;
+  }
+  if (shape == 3) {
+    b.Op("RCALL", name + ".sub");
+    b.Op("RET");
+    b.Label(name + ".sub");
+    b.Op("INC", regs[1]);
+  }
+  if (shape == 4) b.handlersCalledFromMain.push_back(name);
+  EndRoutine(b, name);
+}
+
 }  // namespace
 
+void PlanInterruptEntries(Builder& b) {
+  for (int k = 0; k < b.interrupts; ++k)
+    b.interruptEntries.push_back(b.ownStart && b.rng.Chance(60) ? "SYSTEM.$h" + std::to_string(k)
+                                                                : "isr" + std::to_string(k));
+}
+
 void EmitInterruptRoutines(Builder& b) {
-  for (int k = 0; k < b.interrupts; ++k) InterruptRoutine(b, k);
+  bool library = false;
+  std::string shared;  // a handler two stubs call
+  for (int k = 0; k < b.interrupts; ++k) {
+    const std::string& entry = b.interruptEntries[static_cast<size_t>(k)];
+    if (entry.rfind("isr", 0) == 0) {
+      InterruptRoutine(b, k);
+      continue;
+    }
+    if (!library) SaveAllRegs(b);
+    library = true;
+    const bool share = !shared.empty() && b.rng.Chance(30);
+    const std::string handler = share ? shared : "UNIT.h" + std::to_string(k);
+    if (shared.empty()) shared = handler;
+    // The stub stands before or after its handler.
+    const bool stubFirst = b.rng.Chance(50);
+    if (stubFirst) Stub(b, k, handler);
+    if (!share) Handler(b, k, handler);
+    if (!stubFirst) Stub(b, k, handler);
+  }
 }
 
 void EnableInterrupts(Builder& b) {
@@ -108,6 +199,7 @@ void EnableInterrupts(Builder& b) {
   b.Op("LDI", "R16," + std::to_string(b.interrupts == 2 ? 3 : 1));
   if (b.rng.Chance(50)) b.Op("OUT", "EIFR,R16");  // nothing pending yet: clears nothing
   b.Op("OUT", "EIMSK,R16");
+  for (const std::string& handler : b.handlersCalledFromMain) b.Op("CALL", handler);
   b.Op("SEI");
 }
 

@@ -29,7 +29,7 @@ void EmitStart(Builder& b) {
   if (marked) b.Line(".VECTTAB");
   VectorRow(b, "start", true);
   for (int k = 0; k < 2; ++k) {
-    if (k < b.interrupts) VectorRow(b, "isr" + std::to_string(k), !b.far);  // far: across the data block
+    if (k < b.interrupts) VectorRow(b, b.interruptEntries[static_cast<size_t>(k)], !b.far);  // far: across the data
     else if (b.vectorRoutine.empty() && b.rng.Chance(50)) VectorRow(b, b.vectorRoutine = "MAIN.Vector", !b.far);
     else UnusedRow(b);
   }

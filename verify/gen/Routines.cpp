@@ -138,6 +138,7 @@ void EmitRoutines(Builder& b) {
   SharedTailRoutines(b);
   SaveRoutines(b);
   if (b.far) FarTail(b, "tailfar");
+  InlineRoutines(b);
 }
 
 }  // namespace korvid::verify::gen
