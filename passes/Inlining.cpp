@@ -13,6 +13,7 @@
 // and the delay routine, which counts its caller's cycles, keep theirs.
 #include "analysis/Analysis.h"
 #include "analysis/BranchReach.h"
+#include "analysis/EffectTable.h"
 #include "analysis/LineGraph.h"
 #include "passes/Peephole.h"
 #include "passes/PeepholeWalk.h"
@@ -136,6 +137,8 @@ bool TPeepholeWalk::InlineParameter(int i, TEditBatch& batch) const {
   const TRegFlagSet y = RegisterBit(kY) | RegisterBit(kY + 1);
   const TLineBits bits = LineRegisterBits(*Lines.Line(body), Facts.AddressTakenRegisters(), 0);
   if ((bits.Use | bits.Def | bits.Kill) & y) return false;
+  // A pointer may reach the parameter's byte, which is no longer stored.
+  if (Lines.Line(body)->Memory & mem::PointerRead) return false;
 
   // Nothing may enter between the push and the release.
   const int push = Facts.AdjacentInstruction(i, -1);

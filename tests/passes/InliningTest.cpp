@@ -22,7 +22,8 @@ const std::string kRoutines =
     Routine("g", " SUBI R16,3\n SWAP R16\n") + Routine("ej", " RJMP g\n") + Routine("sp", " IN R16,SPL\n") +
     Routine("skip", " SBRC R16,0\n RET\n INC R16\n") + Routine("branch", " BRNE g\n") +
     Routine("e2", " LDD _ACCA,Y+0\n COM _ACCA\n") + Routine("second", " LDD _ACCA,Y+1\n COM _ACCA\n") +
-    Routine("releases", " LDD _ACCA,Y+0\n ADIW R28,1\n") + ".ENTRYUNIT ent\n" + Routine("ent", "");
+    Routine("releases", " LDD _ACCA,Y+0\n ADIW R28,1\n") + Routine("viax", " LDD _ACCA,Y+0\n LD R16,X\n") +
+    ".ENTRYUNIT ent\n" + Routine("ent", "");
 
 // Main with Y on a frame stack of its own; R17:R16 come back, the flags do not.
 std::string Program(const std::string& body) {
@@ -73,6 +74,10 @@ TEST(Inlining, RoutinesOfAParameterAndOneInstruction) {
       {"flags of the release read", Program(" LDS R18,v\n ST -Y,R18\n RCALL e2\n ADIW R28,1\n MOV R16,R17\n"
                                             " BRNE L1\n INC R16\nL1:\n"),
        {}, {" RCALL e2"}},
+      // X points at the pushed byte, which the inlined call would no longer store.
+      {"parameter read through a pointer",
+       Program(" LDI R18,77\n MOVW R26,R28\n SBIW R26,1\n ST -Y,R18\n RCALL viax\n ADIW R28,1\n"), {},
+       {" RCALL viax"}},
       {"label between push and call", Program(" LDS R18,v\n ST -Y,R18\nL1:\n RCALL e2\n ADIW R28,1\n MOV R16,R17\n"),
        {}, {" RCALL e2"}},
   });
