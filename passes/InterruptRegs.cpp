@@ -171,7 +171,10 @@ class THandlerSaves {
     if (last < 0 || returns.empty() || !Lines.Line(last)->IsUnconditionalTransfer()) return false;
     if (Facts.ReadsStackPointerBetween(entry, -1)) return false;
     const TRoutineEffects& effects = Facts.Summaries().Of(&routine);
-    if (effects.Unknown) return false;
+    // A store through a pointer may write a register whose address is taken,
+    // which no PUSH below would save.
+    if (effects.Unknown || (effects.StoresThroughPointer && (Facts.AddressTakenRegisters() & kAllRegisters) != 0))
+      return false;
 
     std::vector<int> saved;
     int holder = -1;

@@ -79,6 +79,12 @@ TEST(InterruptRegs, HandlerSavesForItselfWhereOnlyItsStubCallsIt) {
        {" CALL SYSTEM.SaveAllRegs"}},
       {"handler reads SP", Program(kSection, kStub + Replace(kHandler, " LDI R20,99\n", " IN R20,SPL\n")), {},
        {" CALL SYSTEM.SaveAllRegs"}},
+      // R21 is a variable whose address the handler takes and stores through.
+      {"handler stores into a register through a pointer",
+       "rv .EQU 15h ; var data byte\n" +
+           Program(kSection + " ADD R16,R21\n",
+                   kStub + Replace(kHandler, " LDI R20,99\n", " LDI R30,rv AND 0FFh\n LDI R31,rv SHRB 8\n ST Z,R16\n")),
+       {}, {" CALL SYSTEM.SaveAllRegs"}},
       {"stub writes a port", Program(kSection, Replace(kStub, " OUT SREG,R16\n", " OUT SREG,R16\n OUT GPIOR0,R16\n") +
                                                    kHandler),
        {}, {" CALL SYSTEM.SaveAllRegs"}},
