@@ -150,8 +150,16 @@ void Handler(Builder& b, int k, const std::string& name) {
   b.stored.clear();
   InterruptWork(b, k, regs, shape == 1 ? ".OPTI REGS" : "");
   if (shape == 2) {
-    b.Op("RJMP", "proc0");  // emitted with the helper routines, after this one
+    // The routine it jumps to touches only what an interrupt may: a volatile
+    // variable. Main may keep any other variable in a register across it.
+    const std::string exit = name + ".exit";
+    b.Op("RJMP", exit);
     EndRoutine(b, name, "");
+    BeginRoutine(b, exit, 0);
+    b.Op("LDS", "R18,ticks");
+    b.Op("INC", "R18");
+    b.Op("STS", "ticks,R18");
+    EndRoutine(b, exit);
     return;
   }
   if (shape == 3) {
