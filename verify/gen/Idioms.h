@@ -63,6 +63,8 @@ void CopyOfResult(Builder& b);
 void CopyThenUse(Builder& b);
 void PairCopy(Builder& b);
 // IdiomsShortcuts.cpp: small patterns the peephole pass shortens.
+// R16 := 1 or 2 by the flag `branch` tests, stored.
+void StoreBranchOutcome(Builder& b, const std::string& branch);
 void AdiwPair(Builder& b);
 void MaskPair(Builder& b);
 void KnownCompare(Builder& b);

@@ -9,16 +9,6 @@ namespace {
 
 void Store(Builder& b, const std::string& reg) { b.Op("STS", b.AnyByte().name + "," + reg); }
 
-// R16 := 1 or 2 by the flag `branch` tests, stored.
-void StoreOutcome(Builder& b, const std::string& branch) {
-  const std::string done = b.NewLabel("took");
-  b.Op("LDI", "R16,1");
-  b.Op(branch, done);
-  b.Op("LDI", "R16,2");
-  b.Label(done);
-  Store(b, "R16");
-}
-
 // Sometimes a skip that may pass over the line that comes next.
 void MaybeSkip(Builder& b, int percent) {
   if (!b.rng.Chance(percent)) return;
@@ -38,7 +28,7 @@ void NibbleShift(Builder& b) {
     if (k == labelAt) b.Label(b.NewLabel("mid"));
     b.Op("LSR", r);
   }
-  if (b.rng.Chance(20)) StoreOutcome(b, b.rng.Pick(std::vector<std::string>{"BRCS", "BRLT", "BRVS", "BREQ"}));
+  if (b.rng.Chance(20)) StoreBranchOutcome(b, b.rng.Pick(std::vector<std::string>{"BRCS", "BRLT", "BRVS", "BREQ"}));
   Store(b, r);
 }
 
@@ -66,7 +56,7 @@ void TestOfResult(Builder& b) {
   else
     b.Op(op, "R24");
   b.Op("TST", b.rng.Chance(90) ? "R24" : "R25");
-  StoreOutcome(b, b.rng.Pick(std::vector<std::string>{"BREQ", "BRNE", "BRMI", "BRLT", "BRGE", "BRVS", "BRCS"}));
+  StoreBranchOutcome(b, b.rng.Pick(std::vector<std::string>{"BREQ", "BRNE", "BRMI", "BRLT", "BRGE", "BRVS", "BRCS"}));
   Store(b, "R24");
 }
 

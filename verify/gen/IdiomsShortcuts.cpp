@@ -7,7 +7,8 @@ namespace {
 
 void Store(Builder& b, const std::string& reg) { b.Op("STS", b.AnyByte().name + "," + reg); }
 
-// R16 := 1 or 2 by the flag `branch` tests, stored.
+}  // namespace
+
 void StoreBranchOutcome(Builder& b, const std::string& branch) {
   const std::string done = b.NewLabel("flag");
   b.Op("LDI", "R16,1");
@@ -16,8 +17,6 @@ void StoreBranchOutcome(Builder& b, const std::string& branch) {
   b.Label(done);
   Store(b, "R16");
 }
-
-}  // namespace
 
 void AdiwPair(Builder& b) {
   // Two steps of a pair: one ADIW of the sum, unless the carry or sign is read.
