@@ -15,6 +15,7 @@
 #include "passes/FrameLoads.h"
 #include "passes/LoopOptimisation.h"
 #include "passes/Peephole.h"
+#include "passes/PointerOptimisation.h"
 #include "passes/RemoveRedundant.h"
 #include "passes/RemoveUnreferenced.h"
 #include "source/LineList.h"
@@ -237,6 +238,7 @@ const TPassTable& DefaultPasses() {
     table[static_cast<std::size_t>(TPassStep::Phase4)] = FrameLoads;
     table[static_cast<std::size_t>(TPassStep::CommonExit)] = CommonExit;
     table[static_cast<std::size_t>(TPassStep::Finalise)] = Finalise;
+    table[static_cast<std::size_t>(TPassStep::Pointer)] = PointerOptimisation;
     return table;
   }();
   return passes;
