@@ -99,7 +99,7 @@ class TPointerWalk {
   // The byte of Z (30 or 31) line i loads from a known slot of the Y frame; -1 for any other line.
   int FrameLoadOfZ(int i) const {
     const TLine& line = *Lines.Line(i);
-    if (line.LineType != lt::LDD || line.PtrReg != kY || !line.ValueKnown) return -1;
+    if (line.LineType != lt::LDD || line.PtrReg != kY || !line.ValueKnown || line.InMarkedRegion) return -1;
     const int reg = Facts.NamedRegister(i, 1);
     return reg == kZ || reg == kZ + 1 ? reg : -1;
   }
@@ -136,8 +136,9 @@ class TPointerWalk {
   TStep Follow(int i) {
     const TLine& line = *Lines.Line(i);
     if (IsPassiveMarker(line.LineType)) return TStep::Going;
-    // Another path joins here, or the line is no instruction the walk knows.
-    if (line.IsJoin() || !IsInstructionType(line.LineType) || line.Size == 0 || line.UnknownEffect)
+    // Another path joins here, the line is no instruction the walk knows, or it may not move.
+    if (line.IsJoin() || !IsInstructionType(line.LineType) || line.Size == 0 || line.UnknownEffect ||
+        line.InMarkedRegion)
       return TStep::End;
     // What a skip passes over runs on one path only.
     if (line.IsSkip() || Facts.MayBeSkipped(i)) return TStep::End;
@@ -231,7 +232,7 @@ class TPointerWalk {
   bool MayMoveBackBefore(int i) const {
     if (i >= Lines.Count()) return false;
     const TLine& line = *Lines.Line(i);
-    if (!line.IsJoin() && !(IsInstructionType(line.LineType) && line.Size > 0)) return false;
+    if (line.InMarkedRegion || (!line.IsJoin() && !(IsInstructionType(line.LineType) && line.Size > 0))) return false;
     return !Facts.MayBeSkipped(i) && !Facts.FlagsReadAfter(kAdiwFlags, i);
   }
 

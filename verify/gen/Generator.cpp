@@ -36,6 +36,7 @@ const std::vector<Idiom>& Idioms() {
       {"push pop pairs", 3, PushPopPairs}, {"frame saves", 4, FrameSaves},
       {"nibble shift", 2, NibbleShift}, {"t flag twice", 2, TFlagTwice}, {"test of result", 3, TestOfResult},
       {"pair moves", 2, PairMoves}, {"pair copied back", 2, PairCopiedBack},
+      {"pointer walk", 3, PointerWalkCall},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},
       {"interrupt", 4, InterruptTrigger, [](const Builder& b) { return b.interrupts > 0; }},
   };
