@@ -14,6 +14,8 @@ void CopyTracked(const TPtrInfo& from, TPtrInfo& to) {
   to.ZhSlot = from.ZhSlot;
   to.Offset = from.Offset;
   to.ZUsed = from.ZUsed;
+  to.ZlSlotStale = from.ZlSlotStale;
+  to.ZhSlotStale = from.ZhSlotStale;
 }
 
 }  // namespace
@@ -21,12 +23,14 @@ void CopyTracked(const TPtrInfo& from, TPtrInfo& to) {
 void TPtrHelper::SetZl(std::int32_t slot) {
   Current.ZlSlot = slot;
   Current.ZlKnown = true;
+  Current.ZlSlotStale = false;
   SetFresh(true);
 }
 
 void TPtrHelper::SetZh(std::int32_t slot) {
   Current.ZhSlot = slot;
   Current.ZhKnown = true;
+  Current.ZhSlotStale = false;
   Fresh = true;
 }
 
@@ -65,6 +69,13 @@ void TPtrHelper::ShiftSlots(std::int32_t delta) {
     saved.ZlSlot += delta;
     saved.ZhSlot += delta;
   }
+}
+
+void TPtrHelper::SlotWritten(std::int32_t reg) { (reg == 30 ? Current.ZlSlotStale : Current.ZhSlotStale) = true; }
+
+bool TPtrHelper::HoldsSlot(std::int32_t reg, std::int32_t q) const {
+  if (reg == 30) return Current.ZlKnown && !Current.ZlSlotStale && Current.ZlSlot == q;
+  return reg == 31 && Current.ZhKnown && !Current.ZhSlotStale && Current.ZhSlot == q;
 }
 
 void TPtrHelper::SaveState(const TPtrLines& lines) {

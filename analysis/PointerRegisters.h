@@ -27,6 +27,8 @@ struct TPtrInfo {
   std::int32_t AdjustLine = -1, AdiwLine = -1;
   // Z was used for a memory access since it was loaded.
   bool ZUsed = false;
+  // A store may have changed the slot since the byte was loaded from it.
+  bool ZlSlotStale = false, ZhSlotStale = false;
 };
 
 // The line numbers a state is saved and restored with.
@@ -56,6 +58,11 @@ class TPtrHelper {
   // post-increment one moves them down.
   void ShiftSlots(std::int32_t delta);
   void UnshiftSlots(std::int32_t delta) { ShiftSlots(-delta); }
+  // A store reached the slot byte `reg` (30 or 31) of Z was loaded from: Z is
+  // still followed, but a load from the slot is a new value.
+  void SlotWritten(std::int32_t reg);
+  // Whether the frame byte at displacement q still holds byte `reg` of Z as loaded.
+  bool HoldsSlot(std::int32_t reg, std::int32_t q) const;
 
   void SaveState(const TPtrLines& lines);
   // False when nothing is saved; otherwise the last saved state is live again.

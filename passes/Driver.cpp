@@ -16,6 +16,7 @@
 #include "passes/InterruptRegs.h"
 #include "passes/LoopOptimisation.h"
 #include "passes/Peephole.h"
+#include "passes/PointerOptimisation.h"
 #include "passes/RemoveRedundant.h"
 #include "passes/RemoveUnreferenced.h"
 #include "source/LineList.h"
@@ -239,6 +240,7 @@ const TPassTable& DefaultPasses() {
     table[static_cast<std::size_t>(TPassStep::Phase4)] = FrameLoads;
     table[static_cast<std::size_t>(TPassStep::CommonExit)] = CommonExit;
     table[static_cast<std::size_t>(TPassStep::Finalise)] = Finalise;
+    table[static_cast<std::size_t>(TPassStep::Pointer)] = PointerOptimisation;
     return table;
   }();
   return passes;

@@ -13,6 +13,7 @@
 #include "passes/InterruptRegs.h"
 #include "passes/LoopOptimisation.h"
 #include "passes/Peephole.h"
+#include "passes/PointerOptimisation.h"
 #include "passes/PointerToDirect.h"
 #include "passes/RegisterMoveElimination.h"
 #include "passes/RemoveRedundant.h"
@@ -47,6 +48,7 @@ std::span<const TRule* const> AllRules() {
     for (const TRule& rule : FrameLoadRules()) all.push_back(&rule);
     for (const TRule& rule : CommonExitRules()) all.push_back(&rule);
     for (const TRule& rule : FinaliseRules()) all.push_back(&rule);
+    for (const TRule& rule : PointerOptimisationRules()) all.push_back(&rule);
     return all;
   }();
   return rules;

@@ -285,6 +285,14 @@ const std::vector<Shape>& Shapes() {
       {"stub restoring R16 and SREG", "        OUT     SREG,R16\n        POP     R16\n        RETI\n"},
       {"vector row to a stub", "*JMP*SYSTEM.$h"},
       {"REGS right after the handler's label", "\nUNIT.h*:\n.LINE *\n.OPTI REGS\n"},
+      // Z walked from a frame load, and what stops a fold of its moves.
+      {"a skip before a move of Z", "        SBR*    R20,*\n        ADIW    R30,1\n"},
+      {"a branch past a post-increment to a read of Z", "        LD      R18,Z+\nptr.*:\n        LD      R19,Z\n"},
+      {"the flags of a move of Z read", "        ADIW    R30,1\n        LD      R18,Z\n        BRNE"},
+      {"a compare before Z is read", "        CP      R18,R20\n        MOV     R19,R30\n"},
+      {"Z moved by SUBI and SBCI", "        SUBI    R30,1\n        SBCI    R31,0\n"},
+      {"a slot of Z stored", "        STD     Y+*,R30\n"},
+      {"Z loaded through itself", "        LDD     R31,Z+1\n        MOV     R30,R0\n"},
   };
   return shapes;
 }

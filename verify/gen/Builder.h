@@ -46,6 +46,7 @@ class Builder {
   std::vector<std::string> farRoutines;     // across the data block from main: CALL only
   std::vector<std::string> farTails;        // near main, end in a JMP to a far routine
   std::vector<std::string> bigFrames;       // an 80-byte frame: R16 and R17 in, R17 out
+  std::vector<std::string> pointerWalkers;  // walk their pointer parameter on the Y stack through Z
   std::vector<std::string> tailRoutines;    // procedures that end alike, one jumping into the other
   struct FlagRoutine { std::string name; std::vector<std::string> branches; };
   std::vector<FlagRoutine> flagRoutines;    // leave flags for the caller: the branches that read them

@@ -36,6 +36,7 @@ const std::vector<Idiom>& Idioms() {
       {"push pop pairs", 3, PushPopPairs}, {"frame saves", 4, FrameSaves}, {"inline call", 1, InlineCall},
       {"nibble shift", 2, NibbleShift}, {"t flag twice", 2, TFlagTwice}, {"test of result", 3, TestOfResult},
       {"pair moves", 2, PairMoves}, {"pair copied back", 2, PairCopiedBack},
+      {"pointer walk", 3, PointerWalkCall},
       {"far call", 3, FarCall, [](const Builder& b) { return b.far; }},
       {"interrupt", 4, InterruptTrigger, [](const Builder& b) { return b.interrupts > 0; }},
   };
@@ -116,6 +117,12 @@ void Main(Builder& b, const GenOptions& options) {
         b.Op("LDI", "R16," + b.Imm());
         b.Op("STS", v.name + (i ? "+" + std::to_string(i) : "") + ",R16");
       }
+  // buf holds distinct bytes, so that a pointer walk reading the wrong one
+  // shows. Fixed values: the random draws, and so the idioms, stay as they were.
+  for (int i = 0; i < 16; ++i) {
+    b.Op("LDI", "R16," + std::to_string((i * 37 + 11) & 0xFF));
+    b.Op("STS", "buf+" + std::to_string(i) + ",R16");
+  }
   MainArguments(b);
   EnableInterrupts(b);
   b.Observe();

@@ -93,6 +93,10 @@ void PushPopPairs(Builder& b);
 // IdiomsSaves.cpp: PUSH R28 / PUSH R29 ... POP R29 / POP R28 around code that moves Y.
 void SaveRoutines(Builder& b);  // emitted with the helper routines
 void FrameSaves(Builder& b);
+// IdiomsPointers.cpp: routines that walk a pointer parameter through Z.
+void PointerWalkRoutines(Builder& b);  // emitted with the helper routines
+void PointerWalkCall(Builder& b);
+void CallPointerWalker(Builder& b, const std::string& name);
 // Calls every helper routine that no idiom called, so that none is dead code.
 void CallRemaining(Builder& b);
 

@@ -321,6 +321,8 @@ void CallRemaining(Builder& b) {
     if (uncalled(w)) CallWriterInZ(b, w, "buf+1");
   for (const std::string& w : b.paramWriters)
     if (uncalled(w)) CallWriterOnYStack(b, w, "buf+1");
+  for (const std::string& w : b.pointerWalkers)
+    if (uncalled(w)) CallPointerWalker(b, w);
   for (const std::string& p : b.pureRoutines) {
     if (!uncalled(p)) continue;
     b.Op("LDS", "R18," + b.AnyByte().name);

@@ -137,6 +137,7 @@ void EmitRoutines(Builder& b) {
   BigFrameRoutine(b);
   SharedTailRoutines(b);
   SaveRoutines(b);
+  PointerWalkRoutines(b);
   if (b.far) FarTail(b, "tailfar");
   InlineRoutines(b);
 }
