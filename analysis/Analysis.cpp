@@ -79,6 +79,12 @@ void TAnalysis::MarkLivenessChanged(int first, int last) const {
     caches.StalePoints[static_cast<std::size_t>(k)] = true;
 }
 
+int TAnalysis::DeadLineRemoved(int i, int floor) const {
+  // Unfrozen, the next question rebuilds the answers anyway.
+  if (CachesOf(Program).FreezeDepth == 0) return i + 1;
+  return CurrentSearchCache(Program).ForgetDeadLine(i, floor, Program);
+}
+
 void TAnalysis::AnswersStillHold() const {
   TAnalysisCaches& caches = CachesOf(Program);
   if (caches.FreezeDepth == 0) return;

@@ -78,6 +78,13 @@ class TAnalysis {
   // stay sound, as the lines are entered only at `first` and leave every value
   // as live as before at both ends.
   void MarkLivenessChanged(int first, int last) const;
+  // For a line removed under a freeze because no path reads the registers
+  // and flags it wrote, or because another store covers the memory it wrote:
+  // what it read is no longer read there, so the answers before it, back to
+  // the first join or to line `floor`, are brought down, and lines made dead
+  // by its removal are seen to be. Returns the first line whose answers
+  // changed (i + 1 when none did).
+  int DeadLineRemoved(int i, int floor) const;
   // For a pass whose only edits under a freeze removed label lines that
   // nothing names: no path ever took such a join, so every answer made when
   // the freeze began holds for the program as it is now, and is kept after

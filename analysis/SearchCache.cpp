@@ -167,6 +167,23 @@ TLineBits TSearchCache::NodeBits(int k) const {
   return bits;
 }
 
+int TSearchCache::ForgetDeadLine(int k, int floor, const TLineList& lines) {
+  Graph.Nodes[k].Bits = {};
+  int first = k + 1;
+  for (int at = k;; --at) {
+    const TRegFlagSet live = LineSets(*this, at, TRound::Full).Live;
+    if (live == LiveIn[at]) break;
+    LiveIn[at] = live;
+    first = at;
+    // Another path may enter a join, so the code before it keeps its answers.
+    const TLine* line = lines.Line(at);
+    if (at - 1 <= floor || line == nullptr || line->IsJoin()) break;
+    const TLineNode& before = Graph.Nodes[at - 1];
+    if (before.Kind != TNodeKind::Step || (before.Succ[0] != at && before.Succ[1] != at)) break;
+  }
+  return first;
+}
+
 void TSearchCache::NewSearch() {
   if (++Stamp == 0) {
     std::fill(SeenStamp.begin(), SeenStamp.end(), 0);

@@ -50,6 +50,12 @@ class TSearchCache {
   // What line k reads, a called routine's reads included.
   TLineBits NodeBits(int k) const;
 
+  // Line k no longer reads or writes anything: it was removed because no path
+  // reads what it wrote. Liveness before it, and before the straight-line code
+  // that falls into it down to line `floor`, only shrinks and is brought down.
+  // Returns the first line whose liveness changed (k + 1 when none did).
+  int ForgetDeadLine(int k, int floor, const TLineList& lines);
+
   // Starts a forward search; returns the bits of `bits` not yet seen at line k and marks them.
   void NewSearch();
   TRegFlagSet See(int k, TRegFlagSet bits);

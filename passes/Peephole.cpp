@@ -88,6 +88,11 @@ bool TPeepholeWalk::RunPushPopPairs() {
   return Changed;
 }
 
+bool TPeepholeWalk::RunBranchToNext(int i) {
+  return Examine(Lines.Line(i)) && IsBranchType(Lines.Line(i)->LineType) &&
+         Try(BranchToNextRule, &TPeepholeWalk::BranchToNext, i);
+}
+
 bool TPeepholeWalk::Examine(const TLine* line) {
   if (line == nullptr) return false;
   if (line->LineType == lt::ENTRY) PastEntry = true;
@@ -350,5 +355,7 @@ bool RemovePushPopPairs(const TAnalysis& facts) {
   auto frozen = facts.Freeze();
   return TPeepholeWalk(facts).RunPushPopPairs();
 }
+
+bool RemoveBranchToNext(const TAnalysis& facts, int i) { return TPeepholeWalk(facts).RunBranchToNext(i); }
 
 }  // namespace korvid

@@ -20,6 +20,7 @@ class TPeepholeWalk {
   explicit TPeepholeWalk(const TAnalysis& facts);
   bool Run();
   bool RunPushPopPairs();
+  bool RunBranchToNext(int i);
 
  private:
   using TMatch = bool (TPeepholeWalk::*)(int i, TEditBatch& batch) const;

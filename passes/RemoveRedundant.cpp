@@ -1,5 +1,6 @@
 #include "passes/RemoveRedundant.h"
 
+#include <algorithm>
 #include <array>
 #include <iterator>
 #include <string>
@@ -8,6 +9,7 @@
 #include "analysis/LineKinds.h"
 #include "analysis/RegisterStates.h"
 #include "passes/EditBatch.h"
+#include "passes/Peephole.h"
 #include "source/Labels.h"
 #include "source/LineList.h"
 #include "source/Text.h"
@@ -104,9 +106,48 @@ class TRedundantWalk {
       return;
     }
     if (Facts.MayBeSkipped(i) || PastEntry || line.InMarkedRegion) return;
-    if (Try(OverwrittenStoreRule, &TRedundantWalk::OverwrittenStore, i)) return;
-    if (Try(RedundantLoadRule, &TRedundantWalk::RedundantLoad, i)) return;
-    Try(DeadResultRule, &TRedundantWalk::DeadResult, i);
+    if (Try(OverwrittenStoreRule, &TRedundantWalk::OverwrittenStore, i)) {
+      RevisitBefore(i);
+      return;
+    }
+    if (Try(RedundantLoadRule, &TRedundantWalk::RedundantLoad, i)) {
+      // The value loaded before is now read here: answers above this line
+      // may call it dead, so no line above is revisited.
+      RevisitFloor = i;
+      return;
+    }
+    if (Try(DeadResultRule, &TRedundantWalk::DeadResult, i)) RevisitBefore(i);
+  }
+
+  // Line i went, and what it read may now be dead above it: the lines whose
+  // results fed only it go in the same walk, not one per iteration. So does
+  // a branch whose label now follows it, and then the compare that fed it.
+  void RevisitBefore(int i) {
+    int changed = Facts.DeadLineRemoved(i, RevisitFloor);
+    // Only removed lines and markers lie between line k and a removed line.
+    bool adjacent = true;
+    for (int k = i - 1; k > RevisitFloor && (adjacent || k >= changed - 1); --k) {
+      const TLine& line = *Lines.Line(k);
+      if (line.Removed || (line.Size == 0 && IsPassiveMarker(line.LineType))) continue;
+      const bool nextToRemoved = adjacent;
+      adjacent = false;
+      if (line.Size == 0 || !IsInstructionType(line.LineType) || line.InMarkedRegion || Facts.MayBeSkipped(k))
+        continue;
+      if (!(nextToRemoved && RemoveBranchToNext(k)) && !Try(DeadResultRule, &TRedundantWalk::DeadResult, k))
+        continue;
+      // The records of the forward walk may name what the line loaded.
+      States.ClearAll();
+      changed = std::min(changed, Facts.DeadLineRemoved(k, RevisitFloor));
+      adjacent = true;
+    }
+  }
+
+  // The peephole pass's rule, where that pass may run.
+  bool RemoveBranchToNext(int k) {
+    if (Flags.Phase2Off() || !IsBranchType(Lines.Line(k)->LineType) || !korvid::RemoveBranchToNext(Facts, k))
+      return false;
+    Changed = true;
+    return true;
   }
 
   // In unreachable code, a label that only its own loop jumps back to starts
@@ -250,6 +291,8 @@ class TRedundantWalk {
   // By rule, in kRules order: switched on for this run.
   std::array<bool, std::size(kRules)> Enabled{};
   bool PastEntry = false;
+  // Lines up to here are never revisited.
+  int RevisitFloor = -1;
   bool InJumpTable = false;
   bool DeadCode = false;
   bool Changed = false;

@@ -46,6 +46,26 @@ TEST(RemoveRedundant, DeadWritesGoUnlessAPathReadsThem) {
   });
 }
 
+// A line that only fed a removed one dies in the same walk, and so does a
+// branch left pointing at the next line, with the compare that fed it.
+TEST(RemoveRedundant, ChainsDieInOneWalk) {
+  using testing::CalledRoutine;
+  const std::string chain = " LDS R18,u\n MOV R19,R18\n CP R19,R20\n";
+  const std::string branch = " LDS R18,u\n CPI R18,3\n BREQ s\n LDI R16,1\ns:\n LDI R16,2\n";
+  ExpectCases({
+      {"a compare and what it read", CalledRoutine(chain), {" LDS R18,u", " MOV R19,R18", " CP R19,R20"}, {}},
+      {"a branch that now goes to the next line", CalledRoutine(branch),
+       {" LDS R18,u", " CPI R18,3", " BREQ s", " LDI R16,1"},
+       {}},
+      {"the branch stays where the peephole pass is switched off", ".OPTI No_Phase_2_OR_3\n" + CalledRoutine(branch),
+       {" LDI R16,1"},
+       {" CPI R18,3\n BREQ s"}},
+      {"a value read again above the removed line", CalledRoutine(chain + " MOV R16,R18\n"),
+       {" MOV R19,R18", " CP R19,R20"},
+       {" LDS R18,u"}},
+  });
+}
+
 TEST(RemoveRedundant, CallsCountWhatTheRoutineReads) {
   const std::string overwrites = ".FUNC g\n.RETURNS 0\ng:\n LDI R20,4\n STS u,R20\n RET\n.ENDFUNC\n";
   const std::string reads = ".FUNC g\n.RETURNS 0\ng:\n STS u,R20\n RET\n.ENDFUNC\n";
