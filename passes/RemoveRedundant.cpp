@@ -100,7 +100,10 @@ class TRedundantWalk {
       // Vector rows, marked or found at the program's start, and jump table rows keep their size and place.
       const bool fixedLayout = line.InMarkedRegion || InJumpTable;
       if (fixedLayout) return;
-      if (!shadowed && Try(JumpToNextRule, &TRedundantWalk::JumpToNext, i)) return;
+      if (!shadowed && Try(JumpToNextRule, &TRedundantWalk::JumpToNext, i)) {
+        RevisitBefore(i);
+        return;
+      }
       Try(JmpToRjmpRule, &TRedundantWalk::JmpToRjmp, i);
       if (!shadowed) DeadCode = true;
       return;
