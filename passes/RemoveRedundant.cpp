@@ -109,6 +109,10 @@ class TRedundantWalk {
       return;
     }
     if (Facts.MayBeSkipped(i) || PastEntry || line.InMarkedRegion) return;
+    if (RemoveBranchToNext(i)) {
+      RevisitBefore(i);
+      return;
+    }
     if (Try(OverwrittenStoreRule, &TRedundantWalk::OverwrittenStore, i)) {
       RevisitBefore(i);
       return;
@@ -145,7 +149,8 @@ class TRedundantWalk {
     }
   }
 
-  // The peephole pass's rule, where that pass may run.
+  // The peephole pass's rule, where that pass may run: here, the compare
+  // before the branch goes in the same walk.
   bool RemoveBranchToNext(int k) {
     if (Flags.Phase2Off() || !IsBranchType(Lines.Line(k)->LineType) || !korvid::RemoveBranchToNext(Facts, k))
       return false;
