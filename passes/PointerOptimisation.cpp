@@ -49,11 +49,14 @@ constexpr TRule kRules[] = {
      "the register pair a MOVW copies Z into is loaded from the slots itself; Z is dead and was never read"},
     {"pointer-push-reloaded", kPass, D::NO_OPTI_PTR,
      "the slots Z was loaded from still hold what the pushes saved: the pops load it again"},
+    {"pointer-moves-folded-past-branch", kPass, D::NO_OPTI_PTR,
+     "the branch and the code it passes come to its label, entered no other way, with the same move pending"},
 };
 const TRule& FoldRule = kRules[0];
 const TRule& ReloadRule = kRules[1];
 const TRule& CopyRule = kRules[2];
 const TRule& PushRule = kRules[3];
+const TRule& RejoinRule = kRules[4];
 
 constexpr int kY = 28, kZ = 30;
 constexpr TRegFlagSet kYBits = RegisterBit(kY) | RegisterBit(kY + 1);
@@ -94,6 +97,8 @@ struct TStretch {
   // A reload of Z from its slots at End: it goes once the stretch is made.
   int ReloadLo = -1, ReloadHi = -1;
   std::optional<TCopy> Copy;
+  // The stretch went on past the label of a branch it took with a move pending.
+  bool Rejoined = false;
 
   bool Edits() const { return !Folded.empty() || !Accesses.empty(); }
 };
@@ -170,24 +175,28 @@ class TPointerWalk {
     return true;
   }
 
-  // The line may not move or be passed over: another path joins there, it is
-  // no instruction the walk knows, or what a skip passes over runs on one path only.
-  bool Blocks(int i, const TLine& line) const {
-    return line.IsJoin() || !IsInstructionType(line.LineType) || line.Size == 0 || line.UnknownEffect ||
-           line.InMarkedRegion || line.IsSkip() || Facts.MayBeSkipped(i);
+  // The line may not move or be passed over: it is no instruction the walk
+  // knows, or what a skip passes over runs on one path only.
+  bool Fixed(int i, const TLine& line) const {
+    return !IsInstructionType(line.LineType) || line.Size == 0 || line.UnknownEffect || line.InMarkedRegion ||
+           line.IsSkip() || Facts.MayBeSkipped(i);
   }
+  // Or another path joins there.
+  bool Blocks(int i, const TLine& line) const { return line.IsJoin() || Fixed(i, line); }
 
   // i moves on to the second push of a pair of Z.
   TStep Follow(int& i) {
     const TLine& line = *Lines.Line(i);
     if (IsPassiveMarker(line.LineType)) return TStep::Going;
-    if (Blocks(i, line)) return TStep::End;
+    if (line.IsJoin() && !Rejoins(i)) return TStep::End;
+    if (line.IsLabelLine()) return TStep::Going;
+    if (Fixed(i, line)) return TStep::End;
     const TRegFlagSet reads = LineRegisterBits(line, AddressTaken, 0).Use;
     if (line.LineType == lt::PUSH && (reads & kZBits) && SavePair(i)) return TStep::Going;
     if (line.LineType == lt::MOVW && tVarList::RegisterNumber(line.SrcVar) == kZ && CopyFits(i, line))
       return TStep::Copy;
     Note(i, line, reads);
-    if (line.FlowKind & fkConditional) return Branch(line);
+    if (line.FlowKind & fkConditional) return Branch(i, line);
     if (line.IsTransfer() || EndsFlow(line.LineType)) return TStep::End;
     if (IsAccess(line.LineType) && line.PtrReg == kZ) return Access(i, line);
     if ((line.LineType == lt::ADIW || line.LineType == lt::SBIW) && tVarList::RegisterNumber(line.DestVar) == kZ)
@@ -311,12 +320,33 @@ class TPointerWalk {
   }
 
   // The branch takes Z unmoved, where the code as written has it moved:
-  // nothing at the target may read it.
-  TStep Branch(const TLine& line) const {
+  // nothing at the target may read it, or the walk comes to the target
+  // itself with the same move pending, and nothing else enters there.
+  TStep Branch(int i, const TLine& line) {
     if (Helper.State().Offset == 0) return TStep::Going;
     const std::string_view target = Trim(line.TargetOperand());
     const int at = IsPlainLabel(target) ? FindLabelLine(Lines, target) : -1;
-    return at >= 0 && !Facts.AnyLive(kZBits, at) ? TStep::Going : TStep::GiveUp;
+    if (at < 0) return TStep::GiveUp;
+    if (!Facts.AnyLive(kZBits, at)) return TStep::Going;
+    if (Pending.Label >= 0 || at <= i) return TStep::GiveUp;
+    const TPredecessors preds = Facts.Predecessors(at);
+    if (preds.Entered) return TStep::GiveUp;
+    for (int p : preds.Lines)
+      if (p < i || p >= at) return TStep::GiveUp;
+    Pending = {at, Helper.State()};
+    return TStep::Going;
+  }
+
+  // The label of a branch taken with a move pending: the stretch goes on when
+  // the move and the slots are the same as at the branch.
+  bool Rejoins(int i) {
+    if (Pending.Label != i) return false;
+    const TPtrInfo& now = Helper.State();
+    const TPtrInfo& then = Pending.State;
+    if (now.Offset != then.Offset || now.ZlSlot != then.ZlSlot || now.ZhSlot != then.ZhSlot) return false;
+    Pending.Label = -1;
+    Current.Rejoined = true;
+    return true;
   }
 
   // LD, LDD, ST, STD through Z: the same byte as a displacement from Z as loaded.
@@ -396,6 +426,12 @@ class TPointerWalk {
   void Close(int i, TStep step) {
     const std::int64_t offset = Helper.State().Offset;
     Helper.Invalidate();
+    // The branch to the label ahead took Z as it is now: a move put back
+    // here would be missing there.
+    if (Pending.Label >= 0) {
+      step = TStep::GiveUp;
+      Pending.Label = -1;
+    }
     // A reload the stretch removes needs the loads it repeats.
     if (step == TStep::Reload && Since.Pair >= 0) Pairs[Since.Pair].LoadLo = Pairs[Since.Pair].LoadHi = -1;
     if (step == TStep::GiveUp) return;
@@ -435,6 +471,11 @@ class TPointerWalk {
     // The pair that removes the loads.
     int Pair = -1;
   } Since;
+  // The label ahead a branch took with a move pending, and the state it took.
+  struct TPending {
+    int Label = -1;
+    TPtrInfo State;
+  } Pending;
   std::vector<TStretch> Stretches;
   std::vector<TPushPair> Pairs;
 };
@@ -481,7 +522,7 @@ bool Make(const TAnalysis& facts, const std::vector<TStretch>& stretches) {
       continue;
     }
     bool unmoved = !s.Edits();
-    if (!unmoved && FireRule(facts, FoldRule, [&](TEditBatch& batch) {
+    if (!unmoved && FireRule(facts, s.Rejoined ? RejoinRule : FoldRule, [&](TEditBatch& batch) {
           for (int k : s.Folded) batch.Remove(k + shift);
           for (const TAccessEdit& e : s.Accesses) batch.Replace(e.Line + shift, e.Type, e.Mnemonic, e.Op1, e.Op2);
           if (s.WriteBack != 0) batch.InsertBefore(s.End + shift, lt::ADIW, "ADIW", "R30", std::to_string(s.WriteBack));

@@ -63,6 +63,13 @@ TEST(PointerOptimisation, NoFoldWhereTheCodeAsWrittenDiffers) {
       // The branch takes Z as moved to a load of Z; unmoved, it would read a byte lower.
       {"branch to a read of Z", Framed(" ADIW R30,1\n TST R20\n BREQ on\n LD R16,Z+\non:\n LD R17,Z\n"), {},
        {" ADIW R30,1", " LD R16,Z+"}},
+      {"branch to a read of Z, the same move on both paths",
+       Framed(" ADIW R30,1\n TST R20\n BREQ on\n LD R16,Z\non:\n LD R17,Z\n"), {" ADIW R30,1"},
+       {" LDD R16,Z+1", " LDD R17,Z+1"}},
+      // The second branch takes Z a byte further than the first and the fall-through.
+      {"two branches to the read of Z",
+       Framed(" ADIW R30,1\n TST R20\n BREQ on\n LD R16,Z+\n CPI R24,1\n BRNE on\n SBIW R30,1\non:\n LD R17,Z\n"),
+       {}, {" ADIW R30,1", " LD R16,Z+"}},
       {"branch where Z is dead", Framed(" ADIW R30,1\n TST R20\n BREQ on\n LD R16,Z+\n LD R17,Z\non:\n"),
        {" ADIW R30,1"}, {" LDD R16,Z+1", " LDD R17,Z+2"}},
       {"SUBI and SBCI on Z", Framed(" ADIW R30,2\n LD R16,Z\n SUBI R30,1\n SBCI R31,0\n LD R17,Z\n"), {},

@@ -29,14 +29,14 @@ class PointerWalk {
     b_.Op("CLR", "R16");
     b_.Op("CLR", "R17");
     const bool copyIntoY = b_.rng.Chance(15);
-    if (copyIntoY) b_.Op("MOVW", "R18,R28");
+    if (copyIntoY) b_.Op("MOVW", "R26,R28");
     Load();
     if (copyIntoY) {
       // Loaded into R28 itself, the second load would be through the new Y.
       b_.Op("MOVW", "R28,R30");
       b_.Op("LD", "R19,Y");
       Take("R19");
-      b_.Op("MOVW", "R28,R18");
+      b_.Op("MOVW", "R28,R26");
       Load();
     } else if (b_.rng.Chance(55)) {
       Copy();
@@ -63,7 +63,7 @@ class PointerWalk {
   }
 
   void Step() {
-    switch (b_.rng.Below(18)) {
+    switch (b_.rng.Below(19)) {
       case 0: case 1:
         if (pos_ + 3 <= kBufLast) Move(b_.rng.Range(1, 3));
         break;
@@ -111,6 +111,19 @@ class PointerWalk {
       }
       case 10: {  // a branch: Z read at its target, or not
         const std::string on = b_.NewLabel("ptr");
+        if (pos_ + 2 <= kBufLast && b_.rng.Chance(45)) {
+          // Z moved before the branch, and not moved on the way to its target.
+          Move(1);
+          b_.Op("TST", "R20");
+          b_.Op(b_.rng.Chance(50) ? "BREQ" : "BRNE", on);
+          b_.Op("LDD", "R18,Z+1");
+          Take("R18");
+          b_.Label(on);
+          b_.Op("LD", "R19,Z");
+          Take("R19");
+          Load();
+          break;
+        }
         b_.Op("TST", "R20");
         b_.Op(b_.rng.Chance(50) ? "BREQ" : "BRNE", on);
         if (pos_ <= kBufLast - 1) b_.Op("LD", "R18,Z+");
@@ -162,7 +175,7 @@ class PointerWalk {
         yShift_ = 0;
         break;
       }
-      case 16:
+      case 16: case 17:
         Pushed();
         break;
       default:
@@ -194,11 +207,12 @@ class PointerWalk {
     Load();
   }
 
-  // Z pushed around a read through another pointer into buf and popped back:
+  // Z pushed around a read through the slots' pointer or another one into buf, and popped back:
   // with nothing pending at the pushes, or a move pending; with other pushes,
   // Y moved, a slot stored, or a second path popping, between.
   void Pushed() {
-    if (b_.rng.Chance(60)) Load();
+    if (b_.rng.Chance(75)) Load();
+    const int pushed = pos_;
     const bool lowFirst = b_.rng.Chance(75);
     const std::string first = lowFirst ? "R30" : "R31", second = lowFirst ? "R31" : "R30";
     b_.Op("PUSH", first);
@@ -209,10 +223,16 @@ class PointerWalk {
       b_.Op("LD", "R19,Y+");
       yShift_ = -1;
     }
-    const std::string other = "buf+" + std::to_string(b_.rng.Range(0, kBufLast));
-    b_.Op("LDI", "R30," + Lo(other));
-    b_.Op("LDI", "R31," + Hi(other));
-    b_.Op("LD", "R18,Z");
+    if (b_.rng.Chance(70)) {
+      // Z from the slots again, read at a displacement the slots' pointer allows.
+      Load();
+      b_.Op("LDD", "R18,Z+" + std::to_string(b_.rng.Range(0, kBufLast - slotPos_)));
+    } else {
+      const std::string other = "buf+" + std::to_string(b_.rng.Range(0, kBufLast));
+      b_.Op("LDI", "R30," + Lo(other));
+      b_.Op("LDI", "R31," + Hi(other));
+      b_.Op("LD", "R18,Z");
+    }
     Take("R18");
     if (what == 0) b_.Op("POP", "R16");
     if (what == 1 && local_) {
@@ -236,10 +256,11 @@ class PointerWalk {
       b_.Op("POP", second);
       b_.Op("POP", first);
       b_.Label(out);
-      return;
+    } else {
+      b_.Op("POP", second);
+      b_.Op("POP", first);
     }
-    b_.Op("POP", second);
-    b_.Op("POP", first);
+    pos_ = pushed;
   }
 
   void Move(int k) {
