@@ -296,15 +296,14 @@ class TPointerWalk {
         pair.LoadLo = pair.LoadHi = -1;
         return pair;
       }
-      if (line.LineType == lt::PUSH || line.LineType == lt::POP) {
-        depth += line.LineType == lt::PUSH ? 1 : -1;
-        continue;
-      }
-      if (Facts.TouchesStack(k)) return std::nullopt;
       if (Facts.Writes(k) & kYBits) {
         const int step = YStep(k, line);
         if (step == 0) return std::nullopt;
         shift += step;
+      } else if (line.LineType == lt::PUSH || line.LineType == lt::POP) {
+        depth += line.LineType == lt::PUSH ? 1 : -1;
+      } else if (Facts.TouchesStack(k)) {
+        return std::nullopt;
       }
     }
     return std::nullopt;

@@ -146,6 +146,10 @@ TEST(PointerOptimisation, PushedZReloadedFromTheSlots) {
       {"Y moved past the slots", Framed(pushes + " LD R18,Y+\n LD R18,Y+\n LD R18,Y+\n" + other + pops +
                                         " LD R17,Z\n ST -Y,R18\n ST -Y,R18\n ST -Y,R18\n"),
        {}, {" PUSH R30", " POP R30"}},
+      // Y back as pushed: the byte it stepped no longer counts.
+      {"Y popped between", Framed(pushes + other + " PUSH R28\n PUSH R29\n LD R18,Y+\n POP R29\n POP R28\n" + pops +
+                                  " LD R17,Z\n"),
+       {}, {" PUSH R30", " POP R30"}},
       {"slot stored between", Framed(pushes + " STD Y+1,R24\n" + other + pops + " LD R17,Z\n"), {},
        {" PUSH R30", " POP R30"}},
       // Put back before the pushes, the move would be lost at the pops.
