@@ -8,7 +8,10 @@
 // are collected and made only when it ends where the move can be put back
 // (or Z is dead) without clobbering flags someone reads; otherwise it stays
 // as it was. One walk collects every stretch from the analysis as it stood
-// before the first edit, then the stretches are made in order.
+// before the first edit, then the stretches are made in order. A branch
+// taken with a move pending carries Z unmoved: it is passed where nothing at
+// its target reads Z, or where the walk comes to the target itself with the
+// same move pending and nothing else enters there.
 // Beside the folds: MOVW Rd,R30 right after the load (one ADIW at most, Z
 // read by nothing else) loads Rd from the slots instead; and
 //   PUSH R30 / PUSH R31 / .. / POP R31 / POP R30   ->   .. / LDD R31,Y+b / LDD R30,Y+a

@@ -63,9 +63,15 @@ TEST(PointerOptimisation, NoFoldWhereTheCodeAsWrittenDiffers) {
       // The branch takes Z as moved to a load of Z; unmoved, it would read a byte lower.
       {"branch to a read of Z", Framed(" ADIW R30,1\n TST R20\n BREQ on\n LD R16,Z+\non:\n LD R17,Z\n"), {},
        {" ADIW R30,1", " LD R16,Z+"}},
+      // R20 is not 0: the branch is taken.
       {"branch to a read of Z, the same move on both paths",
-       Framed(" ADIW R30,1\n TST R20\n BREQ on\n LD R16,Z\non:\n LD R17,Z\n"), {" ADIW R30,1"},
+       Framed(" ADIW R30,1\n TST R20\n BRNE on\n LD R16,Z\non:\n LD R17,Z\n"), {" ADIW R30,1"},
        {" LDD R16,Z+1", " LDD R17,Z+1"}},
+      // The move put back before the skip would be missing on the branch's path.
+      {"skip before the branch's label",
+       Framed(" ADIW R30,1\n LD R16,Z\n ADIW R30,1\n TST R20\n BRNE on\n LD R18,Z\n SBRC R20,1\n INC R16\non:\n"
+              " LD R17,Z\n"),
+       {}, {" ADIW R30,1", " LD R16,Z", " LD R17,Z"}},
       // The second branch takes Z a byte further than the first and the fall-through.
       {"two branches to the read of Z",
        Framed(" ADIW R30,1\n TST R20\n BREQ on\n LD R16,Z+\n CPI R24,1\n BRNE on\n SBIW R30,1\non:\n LD R17,Z\n"),
