@@ -63,6 +63,19 @@ TEST(PointerOptimisation, NoFoldWhereTheCodeAsWrittenDiffers) {
       // The branch takes Z as moved to a load of Z; unmoved, it would read a byte lower.
       {"branch to a read of Z", Framed(" ADIW R30,1\n TST R20\n BREQ on\n LD R16,Z+\non:\n LD R17,Z\n"), {},
        {" ADIW R30,1", " LD R16,Z+"}},
+      // R20 is not 0: the branch is taken.
+      {"branch to a read of Z, the same move on both paths",
+       Framed(" ADIW R30,1\n TST R20\n BRNE on\n LD R16,Z\non:\n LD R17,Z\n"), {" ADIW R30,1"},
+       {" LDD R16,Z+1", " LDD R17,Z+1"}},
+      // The move put back before the skip would be missing on the branch's path.
+      {"skip before the branch's label",
+       Framed(" ADIW R30,1\n LD R16,Z\n ADIW R30,1\n TST R20\n BRNE on\n LD R18,Z\n SBRC R20,1\n INC R16\non:\n"
+              " LD R17,Z\n"),
+       {}, {" ADIW R30,1", " LD R16,Z", " LD R17,Z"}},
+      // The second branch takes Z a byte further than the first and the fall-through.
+      {"two branches to the read of Z",
+       Framed(" ADIW R30,1\n TST R20\n BREQ on\n LD R16,Z+\n CPI R24,1\n BRNE on\n SBIW R30,1\non:\n LD R17,Z\n"),
+       {}, {" ADIW R30,1", " LD R16,Z+"}},
       {"branch where Z is dead", Framed(" ADIW R30,1\n TST R20\n BREQ on\n LD R16,Z+\n LD R17,Z\non:\n"),
        {" ADIW R30,1"}, {" LDD R16,Z+1", " LDD R17,Z+2"}},
       {"SUBI and SBCI on Z", Framed(" ADIW R30,2\n LD R16,Z\n SUBI R30,1\n SBCI R31,0\n LD R17,Z\n"), {},
@@ -94,6 +107,63 @@ TEST(PointerOptimisation, ReloadsOfTheSameSlotsGo) {
        {" LDD R30,Y+0", " ADIW R30,2"}},
       {"another slot", Framed(" LD R16,Z\n" + up + " LDD R30,Y+1\n LDD R31,Y+2\n LD R17,Z\n" + down), {},
        {" LDD R30,Y+1", " LDD R31,Y+2"}},
+  });
+}
+
+TEST(PointerOptimisation, CopyOfZLoadedFromTheSlots) {
+  ExpectCases({
+      {"into X after a move", Framed(" ADIW R30,2\n MOVW R26,R30\n LD R16,X+\n LD R17,X\n"),
+       {" MOVW R26,R30", " ADIW R30,2", " LDD R30,Y+1"}, {" LDD R26,Y+1", " LDD R27,Y+2", " ADIW R26,2"}},
+      {"into R18, nothing moved", Framed(" MOVW R18,R30\n MOV R16,R18\n MOV R17,R19\n"), {" MOVW R18,R30"},
+       {" LDD R18,Y+1", " LDD R19,Y+2"}},
+      // No ADIW on R18.
+      {"into R18 after a move", Framed(" ADIW R30,2\n MOVW R18,R30\n MOV R16,R18\n"), {},
+       {" ADIW R30,2", " MOVW R18,R30"}},
+      // Loaded into Z, it would be read as unloaded.
+      {"Z read through before the copy", Framed(" LDD R16,Z+1\n MOVW R26,R30\n LD R17,X\n"), {},
+       {" MOVW R26,R30", " LDD R30,Y+1"}},
+      {"Z read after the copy", Framed(" MOVW R26,R30\n LD R16,X\n LD R17,Z\n"), {}, {" MOVW R26,R30"}},
+      {"R24 read before the copy", Framed(" MOV R16,R24\n MOVW R24,R30\n MOV R17,R25\n"), {}, {" MOVW R24,R30"}},
+      // The branch reads Z at its target.
+      {"branch before the copy",
+       Framed(" TST R20\n BRNE on\n MOVW R26,R30\n LD R16,X\n RJMP out\non:\n LD R16,Z\nout:\n"), {},
+       {" MOVW R26,R30"}},
+      // Loaded into R28, Y would have moved before the second load.
+      {"into Y", Framed(" STD Y+3,R30\n STD Y+4,R31\n MOVW R18,R28\n LDD R30,Y+3\n LDD R31,Y+4\n MOVW R28,R30\n"
+                        " LD R16,Y\n MOVW R28,R18\n"),
+       {}, {" MOVW R28,R30", " LDD R30,Y+3"}},
+  });
+}
+
+TEST(PointerOptimisation, PushedZReloadedFromTheSlots) {
+  // Z pushed around a read of another pointer, and read again after the pops.
+  const std::string other = " LDI R30,20h\n LDI R31,2\n LD R16,Z\n";
+  const std::string pushes = " PUSH R30\n PUSH R31\n", pops = " POP R31\n POP R30\n";
+  ExpectCases({
+      {"loads only pushed", Framed(pushes + other + pops + " LD R17,Z\n"),
+       {" PUSH R30", " POP R30", " LDD R30,Y+1\n LDD R31,Y+2"}, {" LDD R31,Y+2\n LDD R30,Y+1\n LD R17,Z"}},
+      {"Z read before the pushes", Framed(" MOV R17,R30\n" + pushes + other + pops + " LD R18,Z\n ADD R17,R18\n"),
+       {" PUSH R31", " POP R31"}, {" LDD R30,Y+1\n LDD R31,Y+2\n MOV R17,R30"}},
+      {"other pushes between", Framed(pushes + " PUSH R24\n" + other + " POP R24\n" + pops + " LD R17,Z\n"),
+       {" PUSH R30", " POP R30"}, {" PUSH R24", " POP R24"}},
+      // Y a byte up at the pops: the slots are Y+0 and Y+1 there.
+      {"Y moved between", Framed(pushes + " LD R18,Y+\n" + other + pops + " LD R17,Z\n ST -Y,R18\n"),
+       {" PUSH R30", " POP R30"}, {" LDD R31,Y+1", " LDD R30,Y+0"}},
+      {"Y moved past the slots", Framed(pushes + " LD R18,Y+\n LD R18,Y+\n LD R18,Y+\n" + other + pops +
+                                        " LD R17,Z\n ST -Y,R18\n ST -Y,R18\n ST -Y,R18\n"),
+       {}, {" PUSH R30", " POP R30"}},
+      // Y back as pushed: the byte it stepped no longer counts.
+      {"Y popped between", Framed(pushes + other + " PUSH R28\n PUSH R29\n LD R18,Y+\n POP R29\n POP R28\n" + pops +
+                                  " LD R17,Z\n"),
+       {}, {" PUSH R30", " POP R30"}},
+      {"slot stored between", Framed(pushes + " STD Y+1,R24\n" + other + pops + " LD R17,Z\n"), {},
+       {" PUSH R30", " POP R30"}},
+      // Put back before the pushes, the move would be lost at the pops.
+      {"move pending at the pushes", Framed(" ADIW R30,1\n" + pushes + other + pops + " LD R17,Z\n"), {},
+       {" PUSH R30", " POP R30", " ADIW R30,1"}},
+      {"two pop sites", Framed(pushes + other + " TST R20\n BRNE two\n" + pops + " LD R17,Z\n RJMP out\ntwo:\n" +
+                               pops + " LDD R17,Z+1\nout:\n"),
+       {}, {" PUSH R30", " POP R30"}},
   });
 }
 

@@ -293,6 +293,20 @@ const std::vector<Shape>& Shapes() {
       {"Z moved by SUBI and SBCI", "        SUBI    R30,1\n        SBCI    R31,0\n"},
       {"a slot of Z stored", "        STD     Y+*,R30\n"},
       {"Z loaded through itself", "        LDD     R31,Z+1\n        MOV     R30,R0\n"},
+      {"Z moved, then copied into R24 or R26", "IW    R30,*\n        MOVW    R2*,R30\n"},
+      {"Z moved, then copied into R18", "IW    R30,*\n        MOVW    R18,R30\n"},
+      {"Z copied right after its load", "        LDD     R3*,Y+*\n        MOVW    R*,R30\n"},
+      {"Z read, then copied", "        LD      R19,Z\n*\n        MOVW    R*,R30\n"},
+      {"a branch past a plain access to a read of Z",
+       "        ADIW    R30,1\n        TST     R20\n        BR*    ptr*\n        LDD     R18,Z+1\n"},
+      {"Z copied into Y", "        MOVW    R28,R30\n"},
+      {"Z pushed around a reload", "        PUSH    R3*\n        LDD     R3*,Y+*\n        LDD     R3*,Y+*\n        LDD     R18,Z+"},
+      {"Z pushed around another pointer", "        PUSH    R3*\n        LDI     R30,buf*\n"},
+      {"Z pushed high byte first", "        PUSH    R31\n        PUSH    R30\n"},
+      {"another push inside pushed Z", "        PUSH    R3*\n        PUSH    R16\n        LD"},
+      {"Y moved while Z is pushed", "        PUSH    R3*\n        LD      R19,Y+\n"},
+      {"a slot stored while Z is pushed", "        STD     Y+*,R19\n        POP     R3*\n"},
+      {"pushed Z popped at two sites", "        POP     R3*\n        INC     R16\n        RJMP    ptr*\nptr*:\n        POP     R3"},
   };
   return shapes;
 }

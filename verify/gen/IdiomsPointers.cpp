@@ -3,7 +3,9 @@
 // reloading it from the slots now and then; beside them the near misses a
 // fold of those moves must respect: skips, branches to a read of Z, flags of
 // a move read, stores to the slots, Y moved, Z moved by SUBI/SBCI, Z read or
-// loaded through itself. Every access stays inside buf.
+// loaded through itself. A walk may begin by copying Z into another pair, and
+// may push Z around a read through another pointer into buf. Every access
+// stays inside buf.
 #include "verify/gen/Idioms.h"
 
 namespace korvid::verify::gen {
@@ -26,7 +28,19 @@ class PointerWalk {
     b_.Op("LDS", "R20," + b_.AnyByte().name);
     b_.Op("CLR", "R16");
     b_.Op("CLR", "R17");
+    const bool copyIntoY = b_.rng.Chance(15);
+    if (copyIntoY) b_.Op("MOVW", "R26,R28");
     Load();
+    if (copyIntoY) {
+      // Loaded into R28 itself, the second load would be through the new Y.
+      b_.Op("MOVW", "R28,R30");
+      b_.Op("LD", "R19,Y");
+      Take("R19");
+      b_.Op("MOVW", "R28,R26");
+      Load();
+    } else if (b_.rng.Chance(55)) {
+      Copy();
+    }
     for (int steps = b_.rng.Range(4, 9); steps > 0; --steps) Step();
     End();
   }
@@ -49,7 +63,7 @@ class PointerWalk {
   }
 
   void Step() {
-    switch (b_.rng.Below(16)) {
+    switch (b_.rng.Below(19)) {
       case 0: case 1:
         if (pos_ + 3 <= kBufLast) Move(b_.rng.Range(1, 3));
         break;
@@ -97,6 +111,19 @@ class PointerWalk {
       }
       case 10: {  // a branch: Z read at its target, or not
         const std::string on = b_.NewLabel("ptr");
+        if (pos_ + 2 <= kBufLast && b_.rng.Chance(45)) {
+          // Z moved before the branch, and not moved on the way to its target.
+          Move(1);
+          b_.Op("TST", "R20");
+          b_.Op(b_.rng.Chance(50) ? "BREQ" : "BRNE", on);
+          b_.Op("LDD", "R18,Z+1");
+          Take("R18");
+          b_.Label(on);
+          b_.Op("LD", "R19,Z");
+          Take("R19");
+          Load();
+          break;
+        }
         b_.Op("TST", "R20");
         b_.Op(b_.rng.Chance(50) ? "BREQ" : "BRNE", on);
         if (pos_ <= kBufLast - 1) b_.Op("LD", "R18,Z+");
@@ -148,6 +175,9 @@ class PointerWalk {
         yShift_ = 0;
         break;
       }
+      case 16: case 17:
+        Pushed();
+        break;
       default:
         if (pos_ + 1 > kBufLast) break;
         b_.Op("ADIW", "R28,1");  // Y moved while Z is followed
@@ -158,6 +188,79 @@ class PointerWalk {
         b_.Op("SBIW", "R28,1");
         break;
     }
+  }
+
+  // Z copied into another pair right after its load, maybe moved first, and
+  // read through the copy; Z is loaded again after.
+  void Copy() {
+    const std::string pair = b_.rng.Pick(std::vector<std::string>{"R24", "R26", "R18"});
+    const bool readFirst = b_.rng.Chance(20);
+    if (readFirst) {
+      b_.Op("LD", "R19,Z");
+      Take("R19");
+    }
+    if (b_.rng.Chance(60)) b_.Op("ADIW", "R30," + std::to_string(b_.rng.Range(1, 3)));
+    b_.Op("MOVW", pair + ",R30");
+    if (pair != "R26") b_.Op("MOVW", "R26," + pair);
+    b_.Op("LD", "R18,X");
+    Take("R18");
+    Load();
+  }
+
+  // Z pushed around a read through the slots' pointer or another one into buf, and popped back:
+  // with nothing pending at the pushes, or a move pending; with other pushes,
+  // Y moved, a slot stored, or a second path popping, between.
+  void Pushed() {
+    if (b_.rng.Chance(75)) Load();
+    const int pushed = pos_;
+    const bool lowFirst = b_.rng.Chance(75);
+    const std::string first = lowFirst ? "R30" : "R31", second = lowFirst ? "R31" : "R30";
+    b_.Op("PUSH", first);
+    b_.Op("PUSH", second);
+    const int what = b_.rng.Below(6);
+    if (what == 0) b_.Op("PUSH", "R16");
+    if (what == 1 && local_) {
+      b_.Op("LD", "R19,Y+");
+      yShift_ = -1;
+    }
+    if (b_.rng.Chance(70)) {
+      // Z from the slots again, read at a displacement the slots' pointer allows.
+      Load();
+      b_.Op("LDD", "R18,Z+" + std::to_string(b_.rng.Range(0, kBufLast - slotPos_)));
+    } else {
+      const std::string other = "buf+" + std::to_string(b_.rng.Range(0, kBufLast));
+      b_.Op("LDI", "R30," + Lo(other));
+      b_.Op("LDI", "R31," + Hi(other));
+      b_.Op("LD", "R18,Z");
+    }
+    Take("R18");
+    if (what == 0) b_.Op("POP", "R16");
+    if (what == 1 && local_) {
+      b_.Op("ST", "-Y,R19");
+      yShift_ = 0;
+    }
+    if (what == 2) {
+      // The slot keeps its value, yet it was stored.
+      b_.Op("LDD", "R19," + Slot(0));
+      b_.Op("STD", Slot(0) + ",R19");
+    }
+    if (what == 3) {
+      const std::string two = b_.NewLabel("ptr"), out = b_.NewLabel("ptr");
+      b_.Op("TST", "R20");
+      b_.Op("BRNE", two);
+      b_.Op("POP", second);
+      b_.Op("POP", first);
+      b_.Op("INC", "R16");
+      b_.Op("RJMP", out);
+      b_.Label(two);
+      b_.Op("POP", second);
+      b_.Op("POP", first);
+      b_.Label(out);
+    } else {
+      b_.Op("POP", second);
+      b_.Op("POP", first);
+    }
+    pos_ = pushed;
   }
 
   void Move(int k) {
