@@ -86,9 +86,11 @@ class TAnalysis {
   // changed (i + 1 when none did).
   int DeadLineRemoved(int i, int floor) const;
   // For a pass whose only edits under a freeze removed label lines that
-  // nothing names: no path ever took such a join, so every answer made when
-  // the freeze began holds for the program as it is now, and is kept after
-  // the freeze ends rather than made again.
+  // nothing names, or lines whose results no path read or that no path
+  // reached (brought in through DeadLineRemoved where they read anything):
+  // every answer made when the freeze began holds for the program as it is
+  // now, or errs towards "used" and "modified", and is kept after the freeze
+  // ends rather than made again.
   void AnswersStillHold() const;
 
   // --- registers and flags

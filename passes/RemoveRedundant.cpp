@@ -59,6 +59,10 @@ class TRedundantWalk {
     return Changed;
   }
 
+  // Every edit only removed lines whose results nothing read, or that nothing
+  // reached: the answers of the analysis still hold, or err towards "used".
+  bool OnlyRemovedDeadLines() const { return OnlyDead; }
+
  private:
   using TMatch = bool (TRedundantWalk::*)(int i, TEditBatch& batch) const;
 
@@ -69,6 +73,8 @@ class TRedundantWalk {
     TEditBatch batch(Facts, rule);
     if (!(this->*match)(i, batch) || !batch.Apply()) return false;
     Changed = true;
+    // A held value read again, a shorter jump or a removed label changes what the answers rest on.
+    OnlyDead = OnlyDead && &rule != &RedundantLoadRule && &rule != &JmpToRjmpRule && &rule != &CodeIslandRule;
     return true;
   }
 
@@ -304,6 +310,7 @@ class TRedundantWalk {
   bool InJumpTable = false;
   bool DeadCode = false;
   bool Changed = false;
+  bool OnlyDead = true;
 };
 
 }  // namespace
@@ -314,7 +321,11 @@ bool RemoveRedundant(TLineList& /*lines*/, const TAnalysis& facts) {
   // Code that depends on where instructions land may jump to any of them.
   if (facts.HasPositionDependentCode()) return false;
   auto frozen = facts.Freeze();
-  return TRedundantWalk(facts).Run();
+  TRedundantWalk walk(facts);
+  const bool changed = walk.Run();
+  // The next pass asks the same answers rather than a rebuilt analysis.
+  if (changed && walk.OnlyRemovedDeadLines()) facts.AnswersStillHold();
+  return changed;
 }
 
 }  // namespace korvid
