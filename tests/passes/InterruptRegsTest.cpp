@@ -97,6 +97,61 @@ TEST(InterruptRegs, HandlerSavesForItselfWhereOnlyItsStubCallsIt) {
                        false);
 }
 
+// An interrupt routine as the compiler writes it, entered by the vector: it
+// saves R16, SREG, R20 and R30 but writes only R16 and R20.
+const std::string kIsr =
+    ".FUNC isr0\n.RETURNS -1\nisr0:\n PUSH R16\n IN R16,SREG\n PUSH R16\n PUSH R20\n PUSH R30\n LDS R16,count\n"
+    " INC R16\n STS count,R16\n LDI R20,99\n CPI R20,1\n POP R30\n POP R20\n POP R16\n OUT SREG,R16\n POP R16\n"
+    " RETI\n.ENDFUNC\n";
+const std::string kRestore = " POP R30\n POP R20\n POP R16\n OUT SREG,R16\n POP R16\n";
+
+std::string IsrProgram(const std::string& section, const std::string& isr) {
+  return Replace(Program(section, isr), " JMP SYSTEM.$h0\n", " JMP isr0\n");
+}
+
+TEST(InterruptRegs, InterruptRoutineSavesOnlyWhatItWrites) {
+  const std::string twoExits = Replace(kIsr, " CPI R20,1\n", " CPI R20,1\n BRNE early\n" + kRestore + " RETI\nearly:\n");
+  const std::string ownSreg = Replace(kIsr, " LDI R20,99\n", " IN R20,SREG\n CLI\n OUT SREG,R20\n LDI R20,99\n");
+  const std::string exact = Replace(Replace(kIsr, " PUSH R30\n", ""), " POP R30\n", "");
+  const std::string sub = Replace(kIsr, " RETI\n.ENDFUNC\n", " RETI\nisr0.sub:\n INC R20\n RET\n.ENDFUNC\n");
+  const std::string jumpOut =
+      Replace(kIsr, " POP R16\n OUT SREG,R16\n POP R16\n RETI\n.ENDFUNC\n",
+              " RJMP done\n.ENDFUNC\n.FUNC done\n.RETURNS 0\ndone:\n POP R16\n OUT SREG,R16\n POP R16\n RETI\n.ENDFUNC\n");
+  // Saves R16 it leaves alone, not R24 it hands back: R24 stays unsaved.
+  const std::string hands = ".FUNC give\n.RETURNS 1\ngive:\n.OPTI REGS\n PUSH R16\n PUSH R20\n LDI R20,3\n LDI R24,40\n"
+                            " ADD R24,R20\n POP R20\n POP R16\n RET\n.ENDFUNC\n";
+  testing::ExpectCases(InterruptRegisterSaving, {
+      {"saves too much", IsrProgram(kSection, kIsr), {" PUSH R30", " POP R30"},
+       {"isr0:\n PUSH R16\n PUSH R20\n IN R16,SREG\n PUSH R16", " POP R16\n OUT SREG,R16\n POP R20\n POP R16\n RETI"}},
+      {"two exits share one", IsrProgram(kSection, twoExits),
+       {" PUSH R30", " BRNE early\n POP R30"}, {" BRNE early", "early:"}},
+      {"reads SREG for itself", IsrProgram(kSection, ownSreg), {" PUSH R30"},
+       {" IN R20,SREG\n CLI\n OUT SREG,R20", " POP R16\n OUT SREG,R16\n POP R20"}},
+      {"saves what it writes", IsrProgram(kSection, exact), {}, {"isr0:\n PUSH R16\n IN R16,SREG\n PUSH R16\n PUSH R20"}},
+      {"calls a label of its own", IsrProgram(kSection, sub), {}, {" PUSH R30"}},
+      {"leaves by a jump", IsrProgram(kSection, jumpOut), {}, {" PUSH R30"}},
+      {"hands back a register", IsrProgram(" CALL give\n" + kSection + " ADD R16,R24\n", kIsr + hands),
+       {" PUSH R16\n PUSH R20\n LDI R20,3"}, {"give:\n PUSH R20\n.OPTI REGS\n LDI R20,3"}},
+  });
+}
+
+// A stub that saves the registers its handler writes around the call: the
+// vector enters the handler, which saves them for itself.
+TEST(InterruptRegs, StubSavingForItsHandler) {
+  const std::string stub = Replace(Replace(kStub, " CALL SYSTEM.SaveAllRegs\n", " PUSH R20\n"),
+                                   " CALL SYSTEM.RestoreAllRegs\n", " POP R20\n");
+  const std::string port = Replace(stub, " POP R20\n", " OUT GPIOR0,R16\n POP R20\n");
+  const std::string swapped = Replace(Replace(stub, " PUSH R20\n", " PUSH R20\n PUSH R21\n"), " POP R20\n",
+                                      " POP R20\n POP R21\n");
+  testing::ExpectCases(InterruptRegisterSaving, {
+      {"stub", Program(kSection, stub + kHandler), {" JMP SYSTEM.$h0", " PUSH R20\n CALL UNIT.h0"},
+       {" JMP UNIT.h0", "UNIT.h0:\n PUSH R16\n PUSH R20\n IN R16,SREG\n PUSH R16\n.OPTI REGS"}},
+      {"stub writes a port", Program(kSection, port + kHandler), {}, {" JMP SYSTEM.$h0"}},
+      {"stub swaps two registers", Program(kSection, swapped + kHandler), {}, {" JMP SYSTEM.$h0"}},
+      {"handler called from main", Program(" CALL UNIT.h0\n" + kSection, stub + kHandler), {}, {" JMP SYSTEM.$h0"}},
+  });
+}
+
 // The interrupt raised between every two instructions of the section: the
 // whole optimiser leaves what the program computes as it was.
 TEST(InterruptRegs, InterruptAnywhereInASection) {
@@ -108,6 +163,7 @@ TEST(InterruptRegs, InterruptAnywhereInASection) {
     for (std::size_t k = 0; k < lines.size(); ++k) section += (k == at ? " SBI PORTD,0\n" : "") + lines[k];
     if (at == lines.size()) section += " SBI PORTD,0\n";
     cases.push_back({"section", Program(section), {}, {}});
+    cases.push_back({"section, own saves", IsrProgram(section, kIsr), {}, {}});
   }
   const TPass whole = [](TLineList& program, const TAnalysis&) {
     Optimise(program, "");

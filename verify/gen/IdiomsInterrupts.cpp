@@ -36,20 +36,61 @@ void InterruptWork(Builder& b, int k, const std::vector<std::string>& regs, cons
   b.Op("CPI", regs[0] + "," + mark);
 }
 
+// Restores what InterruptRoutine saved, then returns.
+void RestoreAndReturn(Builder& b, const std::vector<std::string>& saved) {
+  for (auto r = saved.rbegin(); r != saved.rend(); ++r) b.Op("POP", *r);
+  b.Op("POP", "R16");
+  b.Op("OUT", "SREG,R16");
+  b.Op("POP", "R16");
+  b.Op("RETI");
+}
+
+// As the compiler writes it: R16 and SREG, then the registers it uses, or more
+// than it uses. Then it returns at two places, reads SREG for itself, calls a
+// label of its own (which returns by RET) or leaves by a jump.
 void InterruptRoutine(Builder& b, int k) {
   const std::string name = "isr" + std::to_string(k);
   const std::vector<std::string> regs = Kept(b);  // the first two
+  const int shape = b.rng.Below(8);
+  std::vector<std::string> saved = {regs[0], regs[1]};
+  if (shape > 0) saved.insert(saved.begin() + b.rng.Below(3), b.rng.Pick(std::vector<std::string>{"R20", "R24", "R30"}));
   BeginRoutine(b, name, -1);
   b.Op("PUSH", "R16");
   b.Op("IN", "R16,SREG");
   b.Op("PUSH", "R16");
-  for (int i = 0; i < 2; ++i) b.Op("PUSH", regs[i]);
+  for (const std::string& r : saved) b.Op("PUSH", r);
+  if (shape == 3) {
+    b.Op("IN", regs[1] + ",SREG");
+    b.Op("CLI");
+    b.Op("OUT", "SREG," + regs[1]);
+  }
   InterruptWork(b, k, regs);
-  for (int i = 1; i >= 0; --i) b.Op("POP", regs[i]);
-  b.Op("POP", "R16");
-  b.Op("OUT", "SREG,R16");
-  b.Op("POP", "R16");
-  EndRoutine(b, name, "RETI");
+  if (shape == 2) {
+    const std::string early = b.NewLabel("isr");
+    b.Op("BRNE", early);
+    RestoreAndReturn(b, saved);
+    b.Label(early);
+  }
+  if (shape == 4) b.Op("RCALL", name + ".sub");
+  if (shape == 5) {
+    // The restore stands in a routine of its own.
+    for (auto r = saved.rbegin(); r != saved.rend(); ++r) b.Op("POP", *r);
+    b.Op("RJMP", name + ".done");
+    EndRoutine(b, name, "");
+    BeginRoutine(b, name + ".done", 0);
+    b.Op("POP", "R16");
+    b.Op("OUT", "SREG,R16");
+    b.Op("POP", "R16");
+    EndRoutine(b, name + ".done", "RETI");
+    return;
+  }
+  RestoreAndReturn(b, saved);
+  if (shape == 4) {
+    b.Label(name + ".sub");
+    b.Op("INC", regs[1]);
+    b.Op("RET");
+  }
+  EndRoutine(b, name, "");
 }
 
 void RaiseInterrupt(Builder& b, int bit) {
@@ -120,15 +161,29 @@ void SaveAllRegs(Builder& b) {
   EndRoutine(b, "SYSTEM.RestoreAllRegs");
 }
 
+// Saves around the call of the handler through the library, or saves R16 to R19
+// itself (all a handler writes); maybe it also writes a port after the call, when
+// it is the only interrupt: one write raising two interrupts runs the second after
+// one instruction of main, whose own writes would then order differently with it.
 void Stub(Builder& b, int k, const std::string& handler) {
   const std::string& name = b.interruptEntries[static_cast<size_t>(k)];
+  const bool single = b.interrupts == 1;
+  const bool library = b.rng.Chance(single ? 25 : 50), port = single && !library;
+  const std::vector<std::string> own = library ? std::vector<std::string>{} : std::vector<std::string>{"R17", "R18", "R19"};
   BeginRoutine(b, name, -1);
   b.Op("PUSH", "R16");
   b.Op("IN", "R16,SREG");
   b.Op("PUSH", "R16");
-  b.Op("CALL", "SYSTEM.SaveAllRegs");
+  for (const std::string& r : own) b.Op("PUSH", r);
+  if (library) b.Op("CALL", "SYSTEM.SaveAllRegs");
   b.Op("CALL", handler);
-  b.Op("CALL", "SYSTEM.RestoreAllRegs");
+  if (library) b.Op("CALL", "SYSTEM.RestoreAllRegs");
+  // What the interrupted code held in R16 (its SREG) is no defined value.
+  if (port) {
+    b.Op("LDS", "R16,ticks");
+    b.Op("OUT", "PORTB,R16");
+  }
+  for (auto r = own.rbegin(); r != own.rend(); ++r) b.Op("POP", *r);
   b.Op("POP", "R16");
   b.Op("OUT", "SREG,R16");
   b.Op("POP", "R16");
@@ -176,7 +231,7 @@ void Handler(Builder& b, int k, const std::string& name) {
 
 void PlanInterruptEntries(Builder& b) {
   for (int k = 0; k < b.interrupts; ++k)
-    b.interruptEntries.push_back(b.ownStart && b.rng.Chance(60) ? "SYSTEM.$h" + std::to_string(k)
+    b.interruptEntries.push_back(b.ownStart && b.rng.Chance(b.interrupts == 1 ? 90 : 60) ? "SYSTEM.$h" + std::to_string(k)
                                                                 : "isr" + std::to_string(k));
 }
 
