@@ -6,18 +6,6 @@ namespace {
 
 constexpr std::int32_t kMaxOffset = 63;
 
-// What a saved state keeps of Z; its line numbers are set apart.
-void CopyTracked(const TPtrInfo& from, TPtrInfo& to) {
-  to.ZlKnown = from.ZlKnown;
-  to.ZlSlot = from.ZlSlot;
-  to.ZhKnown = from.ZhKnown;
-  to.ZhSlot = from.ZhSlot;
-  to.Offset = from.Offset;
-  to.ZUsed = from.ZUsed;
-  to.ZlSlotStale = from.ZlSlotStale;
-  to.ZhSlotStale = from.ZhSlotStale;
-}
-
 }  // namespace
 
 void TPtrHelper::SetZl(std::int32_t slot) {
@@ -65,10 +53,6 @@ void TPtrHelper::Invalidate() {
 void TPtrHelper::ShiftSlots(std::int32_t delta) {
   Current.ZlSlot += delta;
   Current.ZhSlot += delta;
-  for (TPtrInfo& saved : Saved) {
-    saved.ZlSlot += delta;
-    saved.ZhSlot += delta;
-  }
 }
 
 void TPtrHelper::SlotWritten(std::int32_t reg) { (reg == 30 ? Current.ZlSlotStale : Current.ZhSlotStale) = true; }
@@ -76,42 +60,6 @@ void TPtrHelper::SlotWritten(std::int32_t reg) { (reg == 30 ? Current.ZlSlotStal
 bool TPtrHelper::HoldsSlot(std::int32_t reg, std::int32_t q) const {
   if (reg == 30) return Current.ZlKnown && !Current.ZlSlotStale && Current.ZlSlot == q;
   return reg == 31 && Current.ZhKnown && !Current.ZhSlotStale && Current.ZhSlot == q;
-}
-
-void TPtrHelper::SaveState(const TPtrLines& lines) {
-  TPtrInfo saved;
-  CopyTracked(Current, saved);
-  saved.ZlLoadLine = lines.ZlLoad;
-  saved.ZhLoadLine = lines.ZhLoad;
-  saved.AdiwLine = lines.Adiw;
-  saved.PushHiLine = lines.PushHi;
-  saved.PushLoLine = lines.PushLo;
-  saved.AdjustLine = lines.Adjust;
-  Saved.push_back(saved);
-}
-
-bool TPtrHelper::RestoreState(TPtrLines& lines) {
-  if (Saved.empty()) return false;
-  const TPtrInfo& saved = Saved.back();
-  lines = {saved.ZlLoadLine, saved.ZhLoadLine, saved.AdiwLine, saved.PushHiLine, saved.PushLoLine, saved.AdjustLine};
-  CopyTracked(saved, Current);
-  Saved.pop_back();
-  Fresh = false;
-  return true;
-}
-
-bool TPtrHelper::DropState() {
-  if (Saved.empty()) return false;
-  Saved.pop_back();
-  return true;
-}
-
-bool TPtrHelper::MatchOtherPop() {
-  if (Current.OtherPushes > 0) {
-    --Current.OtherPushes;
-    return true;
-  }
-  return Saved.empty();
 }
 
 void tZStack::Push(std::int32_t reg) {

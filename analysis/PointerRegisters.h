@@ -18,64 +18,39 @@ struct TPtrInfo {
   std::int32_t ZhSlot = 0;
   // The tracked Z is the loaded Z plus Offset, kept within 0..63.
   std::int32_t Offset = 0;
-  // PUSH lines of other registers since this state was saved, not yet popped.
-  std::int32_t OtherPushes = 0;
-  // Lines of a saved state: the PUSH pair of Z (-1: not removable), the Z
-  // loads, the first adjustment folded into Offset, an ADIW put in before the pushes.
-  std::int32_t PushHiLine = -1, PushLoLine = -1;
-  std::int32_t ZlLoadLine = -1, ZhLoadLine = -1;
-  std::int32_t AdjustLine = -1, AdiwLine = -1;
   // Z was used for a memory access since it was loaded.
   bool ZUsed = false;
   // A store may have changed the slot since the byte was loaded from it.
   bool ZlSlotStale = false, ZhSlotStale = false;
 };
 
-// The line numbers a state is saved and restored with.
-struct TPtrLines {
-  std::int32_t ZlLoad = -1, ZhLoad = -1, Adiw = -1, PushHi = -1, PushLo = -1, Adjust = -1;
-};
-
 class TPtrHelper {
  public:
   void SetZl(std::int32_t slot);
   void SetZh(std::int32_t slot);
-  // Fresh: Z was just loaded and no adjustment has set Offset yet.
-  void SetFresh(bool fresh);
   bool IsValid() const { return Current.ZlKnown && Current.ZhKnown; }
   const TPtrInfo& State() const { return Current; }
 
   // False, changing nothing, when Offset would leave 0..63.
   bool AddOffset(std::int32_t v);
   bool SubOffset(std::int32_t v);
-  // Offset back to 0; whether Z was used stays as it is, so loads that were used are kept.
-  void ResetOffset() { Current.Offset = 0; }
   void Invalidate();
   void SetZUsed(bool used) { Current.ZUsed = used; }
-  void SetOtherPushes(std::int32_t n) { Current.OtherPushes = n; }
-  void CountOtherPush() { ++Current.OtherPushes; }
-  // A pre-decrement access through Y moves the frame slots one byte up; a
-  // post-increment one moves them down.
+  // A pre-decrement access through Y moves the frame slots one byte up (delta
+  // 1); a post-increment one moves them down (delta -1).
   void ShiftSlots(std::int32_t delta);
-  void UnshiftSlots(std::int32_t delta) { ShiftSlots(-delta); }
   // A store reached the slot byte `reg` (30 or 31) of Z was loaded from: Z is
   // still followed, but a load from the slot is a new value.
   void SlotWritten(std::int32_t reg);
   // Whether the frame byte at displacement q still holds byte `reg` of Z as loaded.
   bool HoldsSlot(std::int32_t reg, std::int32_t q) const;
 
-  void SaveState(const TPtrLines& lines);
-  // False when nothing is saved; otherwise the last saved state is live again.
-  bool RestoreState(TPtrLines& lines);
-  bool DropState();
-  // A POP of another register: it matches a PUSH counted since the last save.
-  bool MatchOtherPop();
-  void Clear() { Saved.clear(); }
-
  private:
+  // Z was just loaded and no adjustment has set Offset yet.
+  void SetFresh(bool fresh);
+
   TPtrInfo Current;
   bool Fresh = false;
-  std::vector<TPtrInfo> Saved;
 };
 
 // The hardware stack as PUSH and POP lines change it, and whether each byte
