@@ -356,6 +356,4 @@ bool RemovePushPopPairs(const TAnalysis& facts) {
   return TPeepholeWalk(facts).RunPushPopPairs();
 }
 
-bool RemoveBranchToNext(const TAnalysis& facts, int i) { return TPeepholeWalk(facts).RunBranchToNext(i); }
-
 }  // namespace korvid

@@ -24,8 +24,5 @@ bool PeepholePass(TLineList& lines, const TAnalysis& facts);
 // Only the removal of PUSH/POP pairs around code that needs neither: the
 // common exit step starts with it.
 bool RemovePushPopPairs(const TAnalysis& facts);
-// Only the removal of a branch to the next instruction, at line i: phase 1
-// tries it when its removals leave a branch whose label now follows it.
-bool RemoveBranchToNext(const TAnalysis& facts, int i);
 
 }  // namespace korvid

@@ -1,6 +1,7 @@
 // The peephole pass's walk, shared by the files that hold its rules: the
 // register rules (Peephole.cpp), the transfer rules (PeepholeTransfers.cpp)
-// and the inlining of calls (Inlining.cpp).
+// and the inlining of calls (Inlining.cpp). Phase 1 keeps one too, to remove
+// a branch its removals leave pointing at the next line.
 #pragma once
 #include <span>
 #include <string_view>
@@ -20,6 +21,7 @@ class TPeepholeWalk {
   explicit TPeepholeWalk(const TAnalysis& facts);
   bool Run();
   bool RunPushPopPairs();
+  // Only the rule that removes a branch to the next instruction, at line i.
   bool RunBranchToNext(int i);
 
  private:

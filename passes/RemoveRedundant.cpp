@@ -9,7 +9,7 @@
 #include "analysis/LineKinds.h"
 #include "analysis/RegisterStates.h"
 #include "passes/EditBatch.h"
-#include "passes/Peephole.h"
+#include "passes/PeepholeWalk.h"
 #include "source/Labels.h"
 #include "source/LineList.h"
 #include "source/Text.h"
@@ -46,7 +46,7 @@ const TRule& DeadResultRule = kRules[6];
 class TRedundantWalk {
  public:
   explicit TRedundantWalk(const TAnalysis& facts)
-      : Facts(facts), Lines(facts.Lines()), Flags(Lines.Run.Directives) {
+      : Facts(facts), Lines(facts.Lines()), Flags(Lines.Run.Directives), Peephole(facts) {
     for (std::size_t r = 0; r < std::size(kRules); ++r) Enabled[r] = RuleEnabled(Lines, kRules[r]);
   }
 
@@ -158,7 +158,7 @@ class TRedundantWalk {
   // The peephole pass's rule, where that pass may run: here, the compare
   // before the branch goes in the same walk.
   bool RemoveBranchToNext(int k) {
-    if (Flags.Phase2Off() || !IsBranchType(Lines.Line(k)->LineType) || !korvid::RemoveBranchToNext(Facts, k))
+    if (Flags.Phase2Off() || !IsBranchType(Lines.Line(k)->LineType) || !Peephole.RunBranchToNext(k))
       return false;
     Changed = true;
     return true;
@@ -301,6 +301,8 @@ class TRedundantWalk {
   const TAnalysis& Facts;
   TLineList& Lines;
   const TDirectiveFlags& Flags;
+  // Made once: its registers shared with interrupts are asked of the whole program.
+  TPeepholeWalk Peephole;
   TRegistersStates States;
   // By rule, in kRules order: switched on for this run.
   std::array<bool, std::size(kRules)> Enabled{};
