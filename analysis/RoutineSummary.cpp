@@ -99,7 +99,9 @@ TRegisterSet ReturnRegisters(const TFunction& function) {
   } else if (size == 1) {
     regs.set(17);
   } else if (size >= 2) {
-    for (std::int32_t r = 16; r <= std::min(31, 15 + size); ++r) regs.set(static_cast<std::size_t>(r));
+    // Any size from 16 up fills R16 to R31; a size near the int limit must not overflow.
+    const std::int32_t last = size >= 16 ? 31 : 15 + size;
+    for (std::int32_t r = 16; r <= last; ++r) regs.set(static_cast<std::size_t>(r));
   }
   return regs;
 }

@@ -182,6 +182,9 @@ TEST(RoutineSummaryTest, UnreadableReturnSizesHandBackEverything) {
   EXPECT_TRUE(ReturnRegisters(f).all());
   f.SetReturns("z", 0, false);
   EXPECT_EQ(ReturnRegisters(f), Regs({22, 27, 30, 31}));
+  // A size at the int limit hands back R16 to R31, without overflowing on the way.
+  f.SetReturns("2147483647", 2147483647, true);
+  EXPECT_EQ(ReturnRegisters(f), Regs({16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31}));
 }
 
 TEST(RoutineSummaryTest, LongCallChainsAndCyclesNeedNoDeepStack) {
